@@ -1,0 +1,46 @@
+#include "stored_names.h"
+#include "section_builder.h"
+
+#include <drovik/drovik.h>
+
+#include <QtCore/QSettings>
+
+using namespace drovik;
+
+bool Drovik::parseFileEncrypted(const QSettings *settings, const QByteArray &password,
+                                QMap<QString, QVariant> *tree, bool *found)
+{
+    // Without a public key and a first chunk the file is only marked.
+    if (!settings->contains(stored::filePublic()) || !settings->contains(stored::fileChunk(0))) {
+        *found = false;
+        return true;
+    }
+    *found = true;
+
+    const QString publicKey = settings->value(stored::filePublic()).toString();
+    const int algorithm = settings->value(stored::fileAlgorithm(), stored::writtenAlgorithm).toInt();
+    QString cipherText;
+    for (int index = 0;; ++index) {
+        const QString chunkKey = stored::fileChunk(index);
+        if (!settings->contains(chunkKey))
+            break; // the first gap ends the cipher text
+        cipherText += settings->value(chunkKey).toString();
+    }
+
+    QMap<QString, QVariant> payload = textToTinyStruct(
+            decryptEncrypt(true, cipherText, publicKey, password, algorithm));
+    if (payload.value(stored::fileMagicKey()).toString() != stored::fileMagicText(algorithm))
+        return false;
+    payload.remove(stored::fileMagicKey());
+
+    SectionBuilder builder;
+    QString section;
+    QString param;
+    for (auto it = payload.cbegin(); it != payload.cend(); ++it) {
+        if (parseSectionParamByKey(it.key(), section, param))
+            builder.setValue(section, param, it.value());
+    }
+    tree->insert(tree::sectionsOrder(), builder.sectionOrder());
+    tree->insert(tree::sections(), builder.takeSections());
+    return true;
+}

@@ -1,0 +1,63 @@
+#include "stored_names.h"
+#include "tree_access.h"
+
+#include <drovik/drovik.h>
+
+using namespace drovik;
+
+bool Drovik::parseSectionEncrypted(const QByteArray &password, const QString &section,
+                                   QMap<QString, QVariant> *sectionNode,
+                                   QMap<QString, QVariant> *params, bool *found)
+{
+    // Without a public key and a first chunk the section is only marked.
+    if (!params->contains(stored::sectionPublic()) || !params->contains(stored::sectionChunk(0))) {
+        *found = false;
+        return true;
+    }
+    *found = true;
+
+    auto storedValue = [params](const QString &name) {
+        return params->value(name).toMap().value(tree::value());
+    };
+    const QString publicKey = storedValue(stored::sectionPublic()).toString();
+    const QMap<QString, QVariant> algorithmNode = params->value(stored::sectionAlgorithm()).toMap();
+    const int algorithm = algorithmNode.contains(tree::value())
+            ? algorithmNode.value(tree::value()).toInt()
+            : stored::writtenAlgorithm;
+
+    // Chunks join from 000 upward; the first gap ends the cipher text.
+    QString cipherText;
+    for (int index = 0;; ++index) {
+        const auto chunk = params->constFind(stored::sectionChunk(index));
+        if (chunk == params->cend())
+            break;
+        cipherText += chunk.value().toMap().value(tree::value()).toString();
+    }
+
+    QMap<QString, QVariant> payload = textToTinyStruct(
+            decryptEncrypt(true, cipherText, publicKey, password, algorithm));
+    // The magic key carries the section name, so a section renamed by hand fails
+    // here exactly as a wrong password does.
+    const QString magicKey = section + QLatin1Char('/') + stored::sectionMagic();
+    if (payload.value(magicKey).toString() != stored::sectionMagicText(algorithm))
+        return false;
+
+    sectionNode->insert(tree::encryptedSection(), true);
+    payload.remove(stored::fileMagicKey());
+    payload.remove(magicKey);
+
+    OrderList order;
+    QString ignoredSection;
+    QString param;
+    for (auto it = payload.cbegin(); it != payload.cend(); ++it) {
+        if (!parseSectionParamByKey(it.key(), ignoredSection, param))
+            continue;
+        order.append(param);
+        QMap<QString, QVariant> node = takeMap(*params, param);
+        node.insert(tree::value(), it.value());
+        params->insert(param, node);
+    }
+    sectionNode->insert(tree::paramsOrder(), order.names());
+    sectionNode->insert(tree::params(), *params);
+    return true;
+}

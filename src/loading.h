@@ -1,0 +1,29 @@
+#ifndef DROVIK_LOADING_H
+#define DROVIK_LOADING_H
+
+#include <QtCore/QByteArray>
+#include <QtCore/QMap>
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+#include <QtCore/QVariant>
+
+namespace drovik {
+
+// Rebuilds, inside one plainly stored section, every parameter whose switch
+// "packed-param-enabled/<name>" reads true: decrypts its stored parts into a
+// protected node, or flags a parameter still stored in plain for protection.
+// Appends rebuilt names to order. False at the first wrong magic text; the
+// parameters handled before it stay rebuilt, the others untouched.
+bool decodeProtectedParams(const QByteArray &password, const QString &section,
+                           QMap<QString, QVariant> *params, QStringList *order,
+                           bool *needsSaving);
+
+inline void raise(bool *flag)
+{
+    if (flag)
+        *flag = true;
+}
+
+} // namespace drovik
+
+#endif // DROVIK_LOADING_H

@@ -1,0 +1,92 @@
+#include "tree_access.h"
+
+#include <drovik/drovik.h>
+
+#include <QtCore/QSettings>
+
+using namespace drovik;
+
+bool Drovik::setValue(QSettings *settings, const QString &key, const QVariant &value,
+                      const QByteArray &password)
+{
+    QString section;
+    QString param;
+    if (!parseSectionParamByKey(key, section, param))
+        return false;
+
+    // A switch reads true both where content is stored protected and where it
+    // is only marked, so these three reads say whether anything around the
+    // key is protected. "%1/%2" with both arguments at once, so that a "%1"
+    // inside a name is not substituted again.
+    const QString pattern = QStringLiteral("%1/%2");
+    const bool fileFlag = settings->value(stored::fileEnabled(), QVariant()).toBool();
+    const bool sectionFlag =
+            settings->value(pattern.arg(section, stored::sectionEnabled()), QVariant()).toBool();
+    const bool paramFlag =
+            settings->value(pattern.arg(section, stored::paramEnabled(param)), QVariant()).toBool();
+    if (!fileFlag && !sectionFlag && !paramFlag) {
+        settings->setValue(key, value);
+        return true;
+    }
+
+    VariantMap tree;
+    if (!getFileData(settings, password, &tree))
+        return false;
+    changeParamNode(tree, section, param, true,
+                    [&value](VariantMap &node) { node.insert(tree::value(), value); });
+    saveFile(settings, password, &tree);
+    return true;
+}
+
+bool Drovik::delParam(QSettings *settings, const QString &key, const QByteArray &password)
+{
+    return delParams(settings, QStringList{key}, password);
+}
+
+bool Drovik::delParams(QSettings *settings, const QStringList &keys, const QByteArray &password)
+{
+    VariantMap tree;
+    if (!getFileData(settings, password, &tree))
+        return false;
+    QString section;
+    QString param;
+    for (const QString &key : keys) {
+        if (!parseSectionParamByKey(key, section, param))
+            continue;
+        // The name may stay in "params-order": the saver skips names without a node.
+        changeSectionNode(tree, section, [&param](VariantMap &node) {
+            VariantMap params = takeMap(node, tree::params());
+            params.remove(param);
+            node.insert(tree::params(), params);
+        });
+    }
+    saveFile(settings, password, &tree);
+    return true;
+}
+
+bool Drovik::delSection(QSettings *settings, const QString &section, const QByteArray &password)
+{
+    return delSections(settings, QStringList{section}, password);
+}
+
+bool Drovik::delSections(QSettings *settings, const QStringList &sections,
+                         const QByteArray &password)
+{
+    VariantMap tree;
+    if (!getFileData(settings, password, &tree))
+        return false;
+    VariantMap sectionMap = takeMap(tree, tree::sections());
+    for (const QString &name : sections)
+        sectionMap.remove(name);
+    // One pass over the order list, however many names are deleted.
+    const QSet<QString> doomed(sections.cbegin(), sections.cend());
+    QStringList order;
+    for (const QString &name : tree.value(tree::sectionsOrder()).toStringList()) {
+        if (!doomed.contains(name))
+            order.append(name);
+    }
+    tree.insert(tree::sections(), sectionMap);
+    tree.insert(tree::sectionsOrder(), order);
+    saveFile(settings, password, &tree);
+    return true;
+}

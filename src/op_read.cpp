@@ -1,0 +1,103 @@
+#include "tree_access.h"
+
+#include <drovik/drovik.h>
+
+#include <QtCore/QSettings>
+
+using namespace drovik;
+
+namespace {
+
+// The value a loaded tree holds at section/param, or the default. A node
+// whose "value" is an invalid variant still answers with that variant.
+QVariant lookUp(const VariantMap &tree, const QString &section, const QString &param,
+                const QVariant &defaultValue)
+{
+    const VariantMap node = paramNode(tree, section, param);
+    const auto it = node.constFind(tree::value());
+    return it == node.cend() ? defaultValue : it.value();
+}
+
+// Loads for a query; a failed load is not reported, the answer then comes
+// from whatever the loader put into the tree.
+VariantMap loadForQuery(QSettings *settings, const QByteArray &password)
+{
+    VariantMap tree;
+    Drovik::getFileDataWithSaving(settings, password, &tree);
+    return tree;
+}
+
+} // namespace
+
+QVariant Drovik::value(const QSettings *settings, const QString &key,
+                       const QVariant &defaultValue, const QByteArray &password)
+{
+    QString section;
+    QString param;
+    if (!parseSectionParamByKey(key, section, param))
+        return defaultValue;
+    VariantMap tree;
+    getFileData(settings, password, &tree);
+    return lookUp(tree, section, param, defaultValue);
+}
+
+QVariant Drovik::value(QSettings *settings, const QString &key, const QVariant &defaultValue,
+                       const QByteArray &password)
+{
+    QString section;
+    QString param;
+    if (!parseSectionParamByKey(key, section, param))
+        return defaultValue;
+    return lookUp(loadForQuery(settings, password), section, param, defaultValue);
+}
+
+bool Drovik::isEncryptedFile(QSettings *settings, const QByteArray &password)
+{
+    return readFlag(loadForQuery(settings, password), tree::encryptedFile());
+}
+
+bool Drovik::isEncryptedSection(QSettings *settings, const QString &section,
+                                const QByteArray &password)
+{
+    return readFlag(sectionNode(loadForQuery(settings, password), section),
+                    tree::encryptedSection());
+}
+
+bool Drovik::isEncryptedParam(QSettings *settings, const QString &key, const QByteArray &password)
+{
+    QString section;
+    QString param;
+    if (!parseSectionParamByKey(key, section, param))
+        return false;
+    return readFlag(paramNode(loadForQuery(settings, password), section, param),
+                    tree::encryptedParam());
+}
+
+QStringList Drovik::sections(QSettings *settings, const QByteArray &password)
+{
+    return loadForQuery(settings, password).value(tree::sectionsOrder()).toStringList();
+}
+
+QStringList Drovik::parametersOfSection(QSettings *settings, const QString &section,
+                                        const QByteArray &password)
+{
+    return sectionNode(loadForQuery(settings, password), section)
+            .value(tree::paramsOrder())
+            .toStringList();
+}
+
+QStringList Drovik::parametersOfFile(QSettings *settings, const QByteArray &password)
+{
+    const VariantMap tree = loadForQuery(settings, password);
+    const VariantMap sections = tree.value(tree::sections()).toMap();
+    QStringList keys;
+    for (const QString &section : tree.value(tree::sectionsOrder()).toStringList()) {
+        const auto node = sections.constFind(section);
+        if (node == sections.cend())
+            continue;
+        const QString prefix = section + QLatin1Char('/');
+        for (const QString &param : node.value().toMap().value(tree::paramsOrder()).toStringList())
+            keys.append(prefix + param);
+    }
+    return keys;
+}

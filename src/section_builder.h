@@ -1,0 +1,45 @@
+#ifndef DROVIK_SECTION_BUILDER_H
+#define DROVIK_SECTION_BUILDER_H
+
+#include "tree_access.h"
+
+#include <QtCore/QHash>
+
+#include <vector>
+
+namespace drovik {
+
+// Builds a "sections" map value by value, in first-seen order, as the loaders
+// do when they turn a flat list of key paths into the tree. Sections live in
+// plain containers until the end, so a section of many keys is never copied
+// per key and an order list is never searched per key.
+class SectionBuilder
+{
+public:
+    explicit SectionBuilder(const QStringList &sectionOrder = QStringList())
+        : m_sectionOrder(sectionOrder)
+    {
+    }
+
+    // Sets the "value" of one param node, keeping the node's other entries.
+    void setValue(const QString &section, const QString &param, const QVariant &value);
+
+    // Every section as a node with "params" and "params-order".
+    QMap<QString, QVariant> takeSections();
+    QStringList sectionOrder() const { return m_sectionOrder.names(); }
+
+private:
+    struct Section
+    {
+        QString name;
+        OrderList paramsOrder;
+        QMap<QString, QVariant> params;
+    };
+    std::vector<Section> m_sections;
+    QHash<QString, std::size_t> m_indexOf;
+    OrderList m_sectionOrder;
+};
+
+} // namespace drovik
+
+#endif // DROVIK_SECTION_BUILDER_H
