@@ -1,5 +1,6 @@
-#include "stored_names.h"
+#include "loading.h"
 #include "section_builder.h"
+#include "stored_names.h"
 
 #include <drovik/drovik.h>
 
@@ -18,7 +19,8 @@ bool Drovik::parseFileEncrypted(const QSettings *settings, const QByteArray &pas
     *found = true;
 
     const QString publicKey = settings->value(stored::filePublic()).toString();
-    const int algorithm = settings->value(stored::fileAlgorithm(), stored::writtenAlgorithm).toInt();
+    const int algorithm
+            = settings->value(stored::fileAlgorithm(), stored::writtenAlgorithm).toInt();
     QString cipherText;
     for (int index = 0;; ++index) {
         const QString chunkKey = stored::fileChunk(index);
@@ -27,8 +29,7 @@ bool Drovik::parseFileEncrypted(const QSettings *settings, const QByteArray &pas
         cipherText += settings->value(chunkKey).toString();
     }
 
-    QMap<QString, QVariant> payload = textToTinyStruct(
-            decryptEncrypt(true, cipherText, publicKey, password, algorithm));
+    QMap<QString, QVariant> payload = decodePayload(cipherText, publicKey, password, algorithm);
     if (payload.value(stored::fileMagicKey()).toString() != stored::fileMagicText(algorithm))
         return false;
     payload.remove(stored::fileMagicKey());

@@ -1,4 +1,5 @@
 #include "loading.h"
+#include "secure_wipe.h"
 #include "stored_names.h"
 #include "tree_access.h"
 
@@ -33,9 +34,17 @@ QStringList markedParams(const QMap<QString, QVariant> &params)
 
 } // namespace
 
+QMap<QString, QVariant> decodePayload(const QString &cipherText, const QString &publicKey,
+                                      const QByteArray &password, int algorithm)
+{
+    QString plain = Drovik::decryptEncrypt(true, cipherText, publicKey, password, algorithm);
+    QMap<QString, QVariant> payload = Drovik::textToTinyStruct(plain);
+    secureWipe(plain); // the typed text holds every protected value in plain
+    return payload;
+}
+
 bool decodeProtectedParams(const QByteArray &password, const QString &section,
-                           QMap<QString, QVariant> *params, QStringList *order,
-                           bool *needsSaving)
+                           QMap<QString, QVariant> *params, QStringList *order, bool *needsSaving)
 {
     const QStringList marked = markedParams(*params);
     if (marked.isEmpty())
@@ -59,10 +68,9 @@ bool decodeProtectedParams(const QByteArray &password, const QString &section,
             const int algorithm = algorithmNode.contains(tree::value())
                     ? algorithmNode.value(tree::value()).toInt()
                     : stored::writtenAlgorithm;
-            const QString plain = Drovik::decryptEncrypt(
-                    true, storedValue(*params, dataName).toString(),
+            const QMap<QString, QVariant> payload = decodePayload(
+                    storedValue(*params, dataName).toString(),
                     storedValue(*params, publicName).toString(), password, algorithm);
-            const QMap<QString, QVariant> payload = Drovik::textToTinyStruct(plain);
             const QString prefix = section + QLatin1Char('/');
             if (payload.value(prefix + stored::paramMagic(name)).toString()
                 != stored::paramMagicText(algorithm))

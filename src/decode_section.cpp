@@ -1,3 +1,4 @@
+#include "loading.h"
 #include "stored_names.h"
 #include "tree_access.h"
 
@@ -34,8 +35,7 @@ bool Drovik::parseSectionEncrypted(const QByteArray &password, const QString &se
         cipherText += chunk.value().toMap().value(tree::value()).toString();
     }
 
-    QMap<QString, QVariant> payload = textToTinyStruct(
-            decryptEncrypt(true, cipherText, publicKey, password, algorithm));
+    QMap<QString, QVariant> payload = decodePayload(cipherText, publicKey, password, algorithm);
     // The magic key carries the section name, so a section renamed by hand fails
     // here exactly as a wrong password does.
     const QString magicKey = section + QLatin1Char('/') + stored::sectionMagic();

@@ -78,7 +78,8 @@ bool Drovik::parseSection(const QByteArray &password, const QString &section,
                           QMap<QString, QVariant> *sectionNode, bool *needsSaving)
 {
     QMap<QString, QVariant> params = takeMap(*sectionNode, tree::params());
-    const bool marked = params.value(stored::sectionEnabled()).toMap().value(tree::value()).toBool();
+    const bool marked
+            = params.value(stored::sectionEnabled()).toMap().value(tree::value()).toBool();
     if (!marked)
         return parseSectionUnencrypted(password, section, sectionNode, &params, needsSaving);
 

@@ -15,8 +15,11 @@ namespace drovik {
 // Appends rebuilt names to order. False at the first wrong magic text; the
 // parameters handled before it stay rebuilt, the others untouched.
 bool decodeProtectedParams(const QByteArray &password, const QString &section,
-                           QMap<QString, QVariant> *params, QStringList *order,
-                           bool *needsSaving);
+                           QMap<QString, QVariant> *params, QStringList *order, bool *needsSaving);
+
+// Decrypts one stored payload and decodes its typed text, wiping the plain text.
+QMap<QString, QVariant> decodePayload(const QString &cipherText, const QString &publicKey,
+                                      const QByteArray &password, int algorithm);
 
 inline void raise(bool *flag)
 {

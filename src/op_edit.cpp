@@ -20,10 +20,11 @@ bool Drovik::setValue(QSettings *settings, const QString &key, const QVariant &v
     // inside a name is not substituted again.
     const QString pattern = QStringLiteral("%1/%2");
     const bool fileFlag = settings->value(stored::fileEnabled(), QVariant()).toBool();
-    const bool sectionFlag =
-            settings->value(pattern.arg(section, stored::sectionEnabled()), QVariant()).toBool();
-    const bool paramFlag =
-            settings->value(pattern.arg(section, stored::paramEnabled(param)), QVariant()).toBool();
+    const bool sectionFlag
+            = settings->value(pattern.arg(section, stored::sectionEnabled()), QVariant()).toBool();
+    const bool paramFlag
+            = settings->value(pattern.arg(section, stored::paramEnabled(param)), QVariant())
+                      .toBool();
     if (!fileFlag && !sectionFlag && !paramFlag) {
         settings->setValue(key, value);
         return true;
@@ -40,7 +41,7 @@ bool Drovik::setValue(QSettings *settings, const QString &key, const QVariant &v
 
 bool Drovik::delParam(QSettings *settings, const QString &key, const QByteArray &password)
 {
-    return delParams(settings, QStringList{key}, password);
+    return delParams(settings, QStringList {key}, password);
 }
 
 bool Drovik::delParams(QSettings *settings, const QStringList &keys, const QByteArray &password)
@@ -66,7 +67,7 @@ bool Drovik::delParams(QSettings *settings, const QStringList &keys, const QByte
 
 bool Drovik::delSection(QSettings *settings, const QString &section, const QByteArray &password)
 {
-    return delSections(settings, QStringList{section}, password);
+    return delSections(settings, QStringList {section}, password);
 }
 
 bool Drovik::delSections(QSettings *settings, const QStringList &sections,

@@ -15,8 +15,8 @@ namespace {
 // Loads under `password`, changes the tree, saves under `savePassword`.
 // Nothing is written when loading fails.
 template<typename Change>
-bool loadChangeSave(QSettings *settings, const QByteArray &password,
-                    const QByteArray &savePassword, Change change)
+bool loadChangeSave(QSettings *settings, const QByteArray &password, const QByteArray &savePassword,
+                    Change change)
 {
     VariantMap tree;
     if (!Drovik::getFileData(settings, password, &tree))
@@ -43,9 +43,8 @@ template<typename Change>
 bool changeSection(QSettings *settings, const QString &section, const QByteArray &password,
                    Change change)
 {
-    return loadChangeSave(settings, password, password, [&](VariantMap &tree) {
-        changeSectionNode(tree, section, change);
-    });
+    return loadChangeSave(settings, password, password,
+                          [&](VariantMap &tree) { changeSectionNode(tree, section, change); });
 }
 
 } // namespace
@@ -80,15 +79,13 @@ bool Drovik::decryptNewParam(QSettings *settings, const QString &key, const QVar
     });
 }
 
-bool Drovik::encryptSection(QSettings *settings, const QString &section,
-                            const QByteArray &password)
+bool Drovik::encryptSection(QSettings *settings, const QString &section, const QByteArray &password)
 {
     return changeSection(settings, section, password,
                          [](VariantMap &node) { node.insert(tree::encryptedSection(), true); });
 }
 
-bool Drovik::decryptSection(QSettings *settings, const QString &section,
-                            const QByteArray &password)
+bool Drovik::decryptSection(QSettings *settings, const QString &section, const QByteArray &password)
 {
     return changeSection(settings, section, password,
                          [](VariantMap &node) { node.remove(tree::encryptedSection()); });

@@ -29,8 +29,8 @@ VariantMap loadForQuery(QSettings *settings, const QByteArray &password)
 
 } // namespace
 
-QVariant Drovik::value(const QSettings *settings, const QString &key,
-                       const QVariant &defaultValue, const QByteArray &password)
+QVariant Drovik::value(const QSettings *settings, const QString &key, const QVariant &defaultValue,
+                       const QByteArray &password)
 {
     QString section;
     QString param;

@@ -106,15 +106,15 @@ QByteArray Drovik::getPrivateKey(int index)
     // so neighbouring blocks never share key material.
     const quint32 k = quint32(index);
     const quint16 units[9] = {
-        quint16((k % 3 == 0) ? (k ^ 0x3c6eu) : ((k >> 2) ^ 0xa5b1u)),
-        0x5a17,
-        quint16((k & 1u) ? ((k >> 4) ^ 0x7d30u) : (k ^ 0xc3d2u)),
-        0x1f2e,
-        quint16((k >> 8) ^ 0x4e7au),
-        0x9b64,
-        quint16((k % 5 == 0) ? (0x2d81u ^ (k & 0xffu)) : ((k ^ 0xe1f9u) & 0xfff0u)),
-        0x6c03,
-        quint16(((k >> 1) ^ 0x8b5du) & 0xffffu),
+            quint16((k % 3 == 0) ? (k ^ 0x3c6eu) : ((k >> 2) ^ 0xa5b1u)),
+            0x5a17,
+            quint16((k & 1u) ? ((k >> 4) ^ 0x7d30u) : (k ^ 0xc3d2u)),
+            0x1f2e,
+            quint16((k >> 8) ^ 0x4e7au),
+            0x9b64,
+            quint16((k % 5 == 0) ? (0x2d81u ^ (k & 0xffu)) : ((k ^ 0xe1f9u) & 0xfff0u)),
+            0x6c03,
+            quint16(((k >> 1) ^ 0x8b5du) & 0xffffu),
     };
     QByteArray key(int(sizeof(units)), Qt::Uninitialized);
     for (int i = 0; i < 9; ++i) {

@@ -12,8 +12,7 @@ namespace {
 
 // The saver writes what the order lists name; an empty list stands for every
 // key of its map in ascending order. Names without a node are skipped.
-template<typename Visit>
-void forEachSection(const QMap<QString, QVariant> &tree, Visit visit)
+template<typename Visit> void forEachSection(const QMap<QString, QVariant> &tree, Visit visit)
 {
     const QMap<QString, QVariant> sections = tree.value(tree::sections()).toMap();
     QStringList order = tree.value(tree::sectionsOrder()).toStringList();
@@ -26,8 +25,7 @@ void forEachSection(const QMap<QString, QVariant> &tree, Visit visit)
     }
 }
 
-template<typename Visit>
-void forEachParam(const QMap<QString, QVariant> &sectionNode, Visit visit)
+template<typename Visit> void forEachParam(const QMap<QString, QVariant> &sectionNode, Visit visit)
 {
     const QMap<QString, QVariant> params = sectionNode.value(tree::params()).toMap();
     if (params.isEmpty())
@@ -46,8 +44,8 @@ QString encryptPayload(const QMap<QString, QVariant> &payload, const QByteArray 
 {
     QString text = Drovik::tinyStrictToText(payload);
     *publicKey = Drovik::genPublicKey();
-    const QString cipher =
-            Drovik::decryptEncrypt(false, text, *publicKey, password, stored::writtenAlgorithm);
+    const QString cipher
+            = Drovik::decryptEncrypt(false, text, *publicKey, password, stored::writtenAlgorithm);
     secureWipe(text);
     return cipher;
 }

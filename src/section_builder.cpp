@@ -4,8 +4,7 @@
 
 namespace drovik {
 
-void SectionBuilder::setValue(const QString &section, const QString &param,
-                              const QVariant &value)
+void SectionBuilder::setValue(const QString &section, const QString &param, const QVariant &value)
 {
     m_sectionOrder.append(section);
     auto known = m_indexOf.constFind(section);
@@ -13,7 +12,7 @@ void SectionBuilder::setValue(const QString &section, const QString &param,
     if (known == m_indexOf.constEnd()) {
         index = m_sections.size();
         m_indexOf.insert(section, index);
-        m_sections.push_back(Section{section, OrderList(), QMap<QString, QVariant>()});
+        m_sections.push_back(Section {section, OrderList(), QMap<QString, QVariant>()});
     } else {
         index = known.value();
     }

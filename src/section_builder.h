@@ -18,8 +18,7 @@ class SectionBuilder
 public:
     explicit SectionBuilder(const QStringList &sectionOrder = QStringList())
         : m_sectionOrder(sectionOrder)
-    {
-    }
+    { }
 
     // Sets the "value" of one param node, keeping the node's other entries.
     void setValue(const QString &section, const QString &param, const QVariant &value);

@@ -8,25 +8,67 @@
 // so that a misspelt name is a compile error instead of a silent miss.
 namespace drovik {
 namespace tree {
-inline const QString sections() { return QStringLiteral("sections"); }
-inline const QString sectionsOrder() { return QStringLiteral("sections-order"); }
-inline const QString encryptedFile() { return QStringLiteral("encrypted-file"); }
-inline const QString params() { return QStringLiteral("params"); }
-inline const QString paramsOrder() { return QStringLiteral("params-order"); }
-inline const QString encryptedSection() { return QStringLiteral("encrypted-section"); }
-inline const QString value() { return QStringLiteral("value"); }
-inline const QString encryptedParam() { return QStringLiteral("encrypted-param"); }
+inline const QString sections()
+{
+    return QStringLiteral("sections");
+}
+inline const QString sectionsOrder()
+{
+    return QStringLiteral("sections-order");
+}
+inline const QString encryptedFile()
+{
+    return QStringLiteral("encrypted-file");
+}
+inline const QString params()
+{
+    return QStringLiteral("params");
+}
+inline const QString paramsOrder()
+{
+    return QStringLiteral("params-order");
+}
+inline const QString encryptedSection()
+{
+    return QStringLiteral("encrypted-section");
+}
+inline const QString value()
+{
+    return QStringLiteral("value");
+}
+inline const QString encryptedParam()
+{
+    return QStringLiteral("encrypted-param");
+}
 } // namespace tree
 
 namespace stored {
 // File level: the group "packed-file".
-inline const QString fileGroup() { return QStringLiteral("packed-file"); }
-inline const QString fileEnabled() { return QStringLiteral("packed-file/enabled"); }
-inline const QString filePublic() { return QStringLiteral("packed-file/public"); }
-inline const QString fileAlgorithm() { return QStringLiteral("packed-file/algorithm"); }
-inline const QString fileMagicKey() { return QStringLiteral("packed-file/magic"); }
+inline const QString fileGroup()
+{
+    return QStringLiteral("packed-file");
+}
+inline const QString fileEnabled()
+{
+    return QStringLiteral("packed-file/enabled");
+}
+inline const QString filePublic()
+{
+    return QStringLiteral("packed-file/public");
+}
+inline const QString fileAlgorithm()
+{
+    return QStringLiteral("packed-file/algorithm");
+}
+inline const QString fileMagicKey()
+{
+    return QStringLiteral("packed-file/magic");
+}
 // Name of the file magic key inside a plain group "packed-file".
-inline const QString fileMagicParam() { return QStringLiteral("magic"); }
+inline const QString fileMagicParam()
+{
+    return QStringLiteral("magic");
+}
 // "packed-file/dataNNN": at least three digits, so data999 is followed by data1000.
 inline QString fileChunk(int index)
 {
@@ -34,32 +76,65 @@ inline QString fileChunk(int index)
 }
 
 // Section level: key names inside the section's own group.
-inline QLatin1String sectionPrefix() { return QLatin1String("packed-section-"); }
-inline const QString sectionEnabled() { return QStringLiteral("packed-section-enabled"); }
-inline const QString sectionPublic() { return QStringLiteral("packed-section-public"); }
-inline const QString sectionAlgorithm() { return QStringLiteral("packed-section-algorithm"); }
-inline const QString sectionMagic() { return QStringLiteral("packed-section-magic"); }
+inline QLatin1String sectionPrefix()
+{
+    return QLatin1String("packed-section-");
+}
+inline const QString sectionEnabled()
+{
+    return QStringLiteral("packed-section-enabled");
+}
+inline const QString sectionPublic()
+{
+    return QStringLiteral("packed-section-public");
+}
+inline const QString sectionAlgorithm()
+{
+    return QStringLiteral("packed-section-algorithm");
+}
+inline const QString sectionMagic()
+{
+    return QStringLiteral("packed-section-magic");
+}
 inline QString sectionChunk(int index)
 {
     return QStringLiteral("packed-section-data%1").arg(index, 3, 10, QLatin1Char('0'));
 }
 
 // Parameter level: key names inside the parameter's group, %1 = parameter name.
-inline QLatin1String paramPrefix() { return QLatin1String("packed-param-"); }
-inline QLatin1String paramEnabledPrefix() { return QLatin1String("packed-param-enabled"); }
-inline QString paramEnabled(const QString &p) { return QStringLiteral("packed-param-enabled/%1").arg(p); }
-inline QString paramPublic(const QString &p) { return QStringLiteral("packed-param-public/%1").arg(p); }
+inline QLatin1String paramPrefix()
+{
+    return QLatin1String("packed-param-");
+}
+inline QLatin1String paramEnabledPrefix()
+{
+    return QLatin1String("packed-param-enabled");
+}
+inline QString paramEnabled(const QString &p)
+{
+    return QStringLiteral("packed-param-enabled/%1").arg(p);
+}
+inline QString paramPublic(const QString &p)
+{
+    return QStringLiteral("packed-param-public/%1").arg(p);
+}
 inline QString paramAlgorithm(const QString &p)
 {
     return QStringLiteral("packed-param-algorithm/%1").arg(p);
 }
-inline QString paramData(const QString &p) { return QStringLiteral("packed-param-data/%1").arg(p); }
+inline QString paramData(const QString &p)
+{
+    return QStringLiteral("packed-param-data/%1").arg(p);
+}
 // Payload keys of a protected parameter; never stored as keys themselves.
 inline QString paramDataParam(const QString &p)
 {
     return QStringLiteral("packed-param-dataparam/%1").arg(p);
 }
-inline QString paramMagic(const QString &p) { return QStringLiteral("packed-param-magic/%1").arg(p); }
+inline QString paramMagic(const QString &p)
+{
+    return QStringLiteral("packed-param-magic/%1").arg(p);
+}
 
 // Magic texts prove the password: %1 is the item's algorithm number.
 inline QString fileMagicText(qlonglong algorithm)
@@ -68,7 +143,8 @@ inline QString fileMagicText(qlonglong algorithm)
 }
 inline QString sectionMagicText(qlonglong algorithm)
 {
-    return QStringLiteral("Configuration encoding of Quorvant section, version %1.0").arg(algorithm);
+    return QStringLiteral("Configuration encoding of Quorvant section, version %1.0")
+            .arg(algorithm);
 }
 inline QString paramMagicText(qlonglong algorithm)
 {

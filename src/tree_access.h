@@ -70,8 +70,8 @@ void changeSectionNode(VariantMap &tree, const QString &section, Change change)
 // Changes one param node in place, creating missing levels. With listNames the
 // section and parameter are also appended to the order lists when absent.
 template<typename Change>
-void changeParamNode(VariantMap &tree, const QString &section, const QString &param,
-                     bool listNames, Change change)
+void changeParamNode(VariantMap &tree, const QString &section, const QString &param, bool listNames,
+                     Change change)
 {
     changeSectionNode(tree, section, [&](VariantMap &node) {
         VariantMap params = takeMap(node, tree::params());

@@ -18,7 +18,8 @@ void appendHex(QString &out, const QString &text)
 // Text of decoded bytes, cut at the first zero byte as a C string would be.
 QString textOfBytes(const QByteArray &bytes)
 {
-    return QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
+    return QString::fromUtf8(bytes.constData(),
+                             int(qstrnlen(bytes.constData(), uint(bytes.size()))));
 }
 
 QString textOfHex(const QStringRef &hex)
