@@ -96,15 +96,16 @@ void saveProtectedSection(QSettings *settings, const QByteArray &password, const
 {
     const QString prefix = section + QLatin1Char('/');
     QMap<QString, QVariant> payload;
-    bool anyParam = false;
     forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
-        anyParam = true;
         const QVariant value = paramNode.value(tree::value());
         if (value.isValid())
             payload.insert(prefix + param, value);
     });
-    if (!anyParam)
-        return; // a protected section without parameters leaves nothing, not even its switch
+    // A section with nothing to write leaves nothing, not even its switch, as a
+    // plain one does: deleting the last parameter of a protected section removes
+    // the section instead of keeping an empty shell that still lists it.
+    if (payload.isEmpty())
+        return;
     payload.insert(prefix + stored::sectionMagic(),
                    stored::sectionMagicText(stored::writtenAlgorithm));
 
