@@ -65,10 +65,8 @@ public:
                          const QByteArray &password);
     // Remove parameters or whole sections; missing names are not an error.
     static bool delParam(QSettings *settings, const QString &key, const QByteArray &password);
-    static bool delParams(QSettings *settings, const QStringList &keys,
-                          const QByteArray &password);
-    static bool delSection(QSettings *settings, const QString &section,
-                           const QByteArray &password);
+    static bool delParams(QSettings *settings, const QStringList &keys, const QByteArray &password);
+    static bool delSection(QSettings *settings, const QString &section, const QByteArray &password);
     static bool delSections(QSettings *settings, const QStringList &sections,
                             const QByteArray &password);
 
