@@ -22,12 +22,21 @@ bool Drovik::parseFileEncrypted(const QSettings *settings, const QByteArray &pas
     const int algorithm
             = settings->value(stored::fileAlgorithm(), stored::writtenAlgorithm).toInt();
     QString cipherText;
-    for (int index = 0;; ++index) {
-        const QString chunkKey = stored::fileChunk(index);
+    int gap = 0;
+    for (;; ++gap) {
+        const QString chunkKey = stored::fileChunk(gap);
         if (!settings->contains(chunkKey))
             break; // the first gap ends the cipher text
         cipherText += settings->value(chunkKey).toString();
     }
+    const QString chunkPrefix = stored::fileChunkPrefix();
+    QStringList chunkNames;
+    for (const QString &key : settings->allKeys()) {
+        if (key.startsWith(chunkPrefix))
+            chunkNames.append(key);
+    }
+    if (chunkBeyondGap(chunkNames, chunkPrefix, gap))
+        return false;
 
     QMap<QString, QVariant> payload = decodePayload(cipherText, publicKey, password, algorithm);
     if (payload.value(stored::fileMagicKey()).toString() != stored::fileMagicText(algorithm))
@@ -35,11 +44,10 @@ bool Drovik::parseFileEncrypted(const QSettings *settings, const QByteArray &pas
     payload.remove(stored::fileMagicKey());
 
     SectionBuilder builder;
-    QString section;
-    QString param;
     for (auto it = payload.cbegin(); it != payload.cend(); ++it) {
-        if (parseSectionParamByKey(it.key(), section, param))
-            builder.setValue(section, param, it.value());
+        const int split = SectionBuilder::splitPosition(it.key());
+        if (split >= 0)
+            builder.setValue(it.key(), split, it.value());
     }
     tree->insert(tree::sectionsOrder(), builder.sectionOrder());
     tree->insert(tree::sections(), builder.takeSections());

@@ -1,5 +1,4 @@
 #include "loading.h"
-#include "secure_wipe.h"
 #include "stored_names.h"
 #include "tree_access.h"
 
@@ -33,15 +32,6 @@ QStringList markedParams(const QMap<QString, QVariant> &params)
 }
 
 } // namespace
-
-QMap<QString, QVariant> decodePayload(const QString &cipherText, const QString &publicKey,
-                                      const QByteArray &password, int algorithm)
-{
-    QString plain = Drovik::decryptEncrypt(true, cipherText, publicKey, password, algorithm);
-    QMap<QString, QVariant> payload = Drovik::textToTinyStruct(plain);
-    secureWipe(plain); // the typed text holds every protected value in plain
-    return payload;
-}
 
 bool decodeProtectedParams(const QByteArray &password, const QString &section,
                            QMap<QString, QVariant> *params, QStringList *order, bool *needsSaving)

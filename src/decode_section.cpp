@@ -28,12 +28,20 @@ bool Drovik::parseSectionEncrypted(const QByteArray &password, const QString &se
 
     // Chunks join from 000 upward; the first gap ends the cipher text.
     QString cipherText;
-    for (int index = 0;; ++index) {
-        const auto chunk = params->constFind(stored::sectionChunk(index));
+    int gap = 0;
+    for (;; ++gap) {
+        const auto chunk = params->constFind(stored::sectionChunk(gap));
         if (chunk == params->cend())
             break;
         cipherText += chunk.value().toMap().value(tree::value()).toString();
     }
+    const QString chunkPrefix = stored::sectionChunkPrefix();
+    QStringList chunkNames;
+    for (auto it = params->lowerBound(chunkPrefix);
+         it != params->cend() && it.key().startsWith(chunkPrefix); ++it)
+        chunkNames.append(it.key());
+    if (chunkBeyondGap(chunkNames, chunkPrefix, gap))
+        return false;
 
     QMap<QString, QVariant> payload = decodePayload(cipherText, publicKey, password, algorithm);
     // The magic key carries the section name, so a section renamed by hand fails

@@ -63,12 +63,11 @@ QMap<QString, QVariant> Drovik::parseFileUnencryptedGetSections(const QSettings 
 {
     SectionBuilder builder(order);
     const QStringList keys = settings->allKeys();
-    QString section;
-    QString param;
     for (const QString &key : keys) {
         // Keys outside every group have no section and never reach the tree.
-        if (parseSectionParamByKey(key, section, param))
-            builder.setValue(section, param, settings->value(key));
+        const int split = SectionBuilder::splitPosition(key);
+        if (split >= 0)
+            builder.setValue(key, split, settings->value(key));
     }
     order = builder.sectionOrder();
     return builder.takeSections();

@@ -4,23 +4,68 @@
 
 namespace drovik {
 
-void SectionBuilder::setValue(const QString &section, const QString &param, const QVariant &value)
+int SectionBuilder::splitPosition(const QString &key)
 {
-    m_sectionOrder.append(section);
-    auto known = m_indexOf.constFind(section);
-    std::size_t index;
-    if (known == m_indexOf.constEnd()) {
-        index = m_sections.size();
-        m_indexOf.insert(section, index);
-        m_sections.push_back(Section {section, OrderList(), QMap<QString, QVariant>()});
-    } else {
-        index = known.value();
+    const QChar *chars = key.constData();
+    for (int i = 0, size = key.size(); i < size; ++i) {
+        if (chars[i] == QLatin1Char('/') || chars[i] == QLatin1Char('\\'))
+            return i;
     }
-    Section &target = m_sections[index];
-    target.paramsOrder.append(param);
-    QMap<QString, QVariant> node = takeMap(target.params, param);
+    return -1;
+}
+
+void SectionBuilder::setValue(const QString &key, int split, const QVariant &value)
+{
+    // The section name is only copied when it differs from the last key's.
+    setParam(section(QStringRef(&key, 0, split)), key.mid(split + 1), value);
+}
+
+SectionBuilder::Section &SectionBuilder::section(const QStringRef &name)
+{
+    // Keys come grouped by section (QSettings lists them sorted, payload maps
+    // are sorted), so most keys hit the section of the key before them.
+    if (m_last < m_sections.size() && m_sections[m_last].name == name)
+        return m_sections[m_last];
+
+    const QString owned = name.toString();
+    auto known = m_indexOf.constFind(owned);
+    if (known == m_indexOf.constEnd()) {
+        m_sectionOrder.append(owned);
+        m_last = m_sections.size();
+        m_indexOf.insert(owned, m_last);
+        m_sections.push_back(Section {owned, QStringList(), QMap<QString, QVariant>()});
+    } else {
+        m_last = known.value();
+    }
+    return m_sections[m_last];
+}
+
+void SectionBuilder::setParam(Section &target, const QString &param, const QVariant &value)
+{
+    QMap<QString, QVariant> &params = target.params;
+    // The params map doubles as the order list's membership test. Sorted input
+    // puts every new name after the last one: the hinted insert then appends
+    // without searching the map.
+    if (params.isEmpty() || params.lastKey() < param) {
+        QMap<QString, QVariant> node;
+        node.insert(tree::value(), value);
+        target.paramsOrder.append(param);
+        params.insert(params.constEnd(), param, node);
+        return;
+    }
+    auto it = params.find(param);
+    if (it == params.end()) {
+        QMap<QString, QVariant> node;
+        node.insert(tree::value(), value);
+        target.paramsOrder.append(param);
+        params.insert(param, node);
+        return;
+    }
+    // Take the node out first, so that changing it does not copy it.
+    QMap<QString, QVariant> node = it.value().toMap();
+    it.value() = QVariant();
     node.insert(tree::value(), value);
-    target.params.insert(param, node);
+    it.value() = node;
 }
 
 QMap<QString, QVariant> SectionBuilder::takeSections()
@@ -29,7 +74,7 @@ QMap<QString, QVariant> SectionBuilder::takeSections()
     for (Section &section : m_sections) {
         QMap<QString, QVariant> node;
         node.insert(tree::params(), section.params);
-        node.insert(tree::paramsOrder(), section.paramsOrder.names());
+        node.insert(tree::paramsOrder(), section.paramsOrder);
         sections.insert(section.name, node);
     }
     m_sections.clear();

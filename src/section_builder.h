@@ -20,8 +20,13 @@ public:
         : m_sectionOrder(sectionOrder)
     { }
 
-    // Sets the "value" of one param node, keeping the node's other entries.
-    void setValue(const QString &section, const QString &param, const QVariant &value);
+    // Sets the "value" of the param node named by a key path split at `split`
+    // (see splitPosition()), keeping the node's other entries.
+    void setValue(const QString &key, int split, const QVariant &value);
+
+    // Where Drovik::parseSectionParamByKey splits key: its first '/' or '\\',
+    // or -1 when it has neither.
+    static int splitPosition(const QString &key);
 
     // Every section as a node with "params" and "params-order".
     QMap<QString, QVariant> takeSections();
@@ -31,11 +36,15 @@ private:
     struct Section
     {
         QString name;
-        OrderList paramsOrder;
+        QStringList paramsOrder;
         QMap<QString, QVariant> params;
     };
+    Section &section(const QStringRef &name);
+    static void setParam(Section &target, const QString &param, const QVariant &value);
+
     std::vector<Section> m_sections;
     QHash<QString, std::size_t> m_indexOf;
+    std::size_t m_last = 0; // index of the section used last
     OrderList m_sectionOrder;
 };
 

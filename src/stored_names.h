@@ -69,6 +69,10 @@ inline const QString fileMagicParam()
 {
     return QStringLiteral("magic");
 }
+inline const QString fileChunkPrefix()
+{
+    return QStringLiteral("packed-file/data");
+}
 // "packed-file/dataNNN": at least three digits, so data999 is followed by data1000.
 inline QString fileChunk(int index)
 {
@@ -95,6 +99,10 @@ inline const QString sectionAlgorithm()
 inline const QString sectionMagic()
 {
     return QStringLiteral("packed-section-magic");
+}
+inline const QString sectionChunkPrefix()
+{
+    return QStringLiteral("packed-section-data");
 }
 inline QString sectionChunk(int index)
 {

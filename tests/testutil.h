@@ -1,0 +1,92 @@
+#ifndef DROVIK_TESTS_TESTUTIL_H
+#define DROVIK_TESTS_TESTUTIL_H
+
+#include <QtCore/QFile>
+#include <QtCore/QSettings>
+#include <QtCore/QStringList>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QVariant>
+
+namespace testutil {
+
+// Files of one test run, each under a name the process has never opened.
+// QSettings keeps the parsed content of every file it has seen for the life of
+// the process, so reading a file "as it is on disk" means opening a new name.
+class Files
+{
+public:
+    bool isValid() const { return m_dir.isValid(); }
+
+    QString newPath() { return m_dir.filePath(QStringLiteral("f%1.ini").arg(++m_count)); }
+
+    // A new file holding exactly these bytes.
+    QString write(const QByteArray &bytes)
+    {
+        const QString path = newPath();
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    // A copy under a new name; an absent file copies as an empty one.
+    QString copy(const QString &path) { return write(bytes(path)); }
+
+    static QByteArray bytes(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Every stored key and its value, as read by a QSettings that has never
+    // seen the file: what the file holds, not what the writer meant to store.
+    QVariantMap storedKeys(const QString &path)
+    {
+        const QSettings fresh(copy(path), QSettings::IniFormat);
+        QVariantMap keys;
+        const QStringList names = fresh.allKeys();
+        for (const QString &key : names)
+            keys.insert(key, fresh.value(key));
+        return keys;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    int m_count = 0;
+};
+
+enum Level { Plain, ProtectedParams, ProtectedSections, ProtectedFile };
+
+// A configuration tree holding the "section/param" entries of values, every
+// parameter, every section or the whole file protected as level says, added to
+// the sections of base. Order lists are left out: the saver then writes in
+// ascending name order.
+inline QVariantMap makeTree(const QVariantMap &values, Level level, const QVariantMap &base = {})
+{
+    QVariantMap sections = base.value(QStringLiteral("sections")).toMap();
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const int slash = it.key().indexOf(QLatin1Char('/'));
+        const QString section = it.key().left(slash);
+        QVariantMap node = sections.value(section).toMap();
+        QVariantMap params = node.value(QStringLiteral("params")).toMap();
+        QVariantMap param {{QStringLiteral("value"), it.value()}};
+        if (level == ProtectedParams)
+            param.insert(QStringLiteral("encrypted-param"), true);
+        params.insert(it.key().mid(slash + 1), param);
+        node.insert(QStringLiteral("params"), params);
+        if (level == ProtectedSections)
+            node.insert(QStringLiteral("encrypted-section"), true);
+        sections.insert(section, node);
+    }
+    QVariantMap tree = base;
+    tree.insert(QStringLiteral("sections"), sections);
+    if (level == ProtectedFile)
+        tree.insert(QStringLiteral("encrypted-file"), true);
+    return tree;
+}
+
+} // namespace testutil
+
+Q_DECLARE_METATYPE(testutil::Level)
+
+#endif // DROVIK_TESTS_TESTUTIL_H
