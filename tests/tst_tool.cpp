@@ -1,0 +1,491 @@
+#include "testutil.h"
+
+#include <drovik/drovik.h>
+
+#include <QtCore/QDir>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QProcess>
+#include <QtCore/QRegularExpression>
+#include <QtCore/QSettings>
+#include <QtTest/QtTest>
+
+namespace {
+
+const QByteArray password = QByteArrayLiteral("right-pw");
+
+const QByteArray plainIni = QByteArrayLiteral("[log]\nlevel=debug\n\n"
+                                              "[net]\nhost=alpha.example\nport=8080\n");
+
+struct Result
+{
+    int code = -1;
+    QByteArray out;
+    QString report; // for failure messages
+};
+
+// Runs the tool without a terminal, the password in DROVIK_PASSWORD (a null
+// password: none given at all).
+Result drovik(const QStringList &arguments, const QByteArray &pw = password,
+              const QMap<QString, QString> &extraEnvironment = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DROVIK_PASSWORD", "DROVIK_NEW_PASSWORD", "VISUAL", "EDITOR"})
+        environment.remove(QLatin1String(name));
+    if (!pw.isNull())
+        environment.insert(QStringLiteral("DROVIK_PASSWORD"), QString::fromLatin1(pw));
+    for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QStringLiteral(DROVIK_TOOL_PATH), arguments);
+    Result result;
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
+        result.code = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.report = QStringLiteral("drovik %1 -> %2\n%3%4")
+                            .arg(arguments.join(QLatin1Char(' ')))
+                            .arg(result.code)
+                            .arg(QString::fromUtf8(result.out),
+                                 QString::fromUtf8(process.readAllStandardError()));
+    return result;
+}
+
+// A command line whose word F stands for the file (F/x for a path below it)
+// and D for its directory.
+QStringList command(const QString &words, const QString &file)
+{
+    QStringList arguments = words.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F(?=/|$)")), file);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^D$")),
+                               QFileInfo(file).absolutePath());
+    return arguments;
+}
+
+QVariant text(const char *value)
+{
+    return QString::fromUtf8(value);
+}
+
+QJsonObject json(const Result &result)
+{
+    return QJsonDocument::fromJson(result.out).object();
+}
+
+} // namespace
+
+class tst_Tool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void readCommands_data();
+    void readCommands();
+    void jsonOutput();
+    void showReadsBackThroughQSettings();
+    void changes_data();
+    void changes();
+    void passwd();
+    void freshPublicKeysEveryRun();
+    void edit_data();
+    void edit();
+    void errors_data();
+    void errors();
+    void concurrentSetsLoseNothing();
+    void versionAndHelp();
+
+private:
+    QString file(const QString &fixture) { return m_files.write(m_fixtures.value(fixture)); }
+
+    testutil::Files m_files;
+    QMap<QString, QByteArray> m_fixtures;
+};
+
+void tst_Tool::initTestCase()
+{
+    QVERIFY(m_files.isValid());
+    m_fixtures.insert(QStringLiteral("plain"), plainIni);
+    m_fixtures.insert(QStringLiteral("marked"),
+                      QByteArrayLiteral("[log]\nlevel=debug\npacked-section-enabled=true\n\n"
+                                        "[net]\nhost=alpha.example\nport=8080\n"));
+    // The protected forms, made by the library itself from the plain text.
+    const auto protect = [this](const char *name, auto change) {
+        const QString path = m_files.write(plainIni);
+        QSettings settings(path, QSettings::IniFormat);
+        QVERIFY(change(&settings));
+        settings.sync();
+        m_fixtures.insert(QLatin1String(name), testutil::Files::bytes(path));
+    };
+    protect("param", [](QSettings *s) {
+        return Drovik::encryptParam(s, QStringLiteral("net/port"), password);
+    });
+    protect("section", [](QSettings *s) {
+        return Drovik::encryptSection(s, QStringLiteral("net"), password);
+    });
+    protect("file", [](QSettings *s) { return Drovik::encryptFile(s, password); });
+}
+
+void tst_Tool::readCommands_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QByteArray>("out");
+
+    // clang-format off
+    QTest::newRow("get-plain")             << "plain"   << "get F net/port"             << QByteArray("8080\n");
+    QTest::newRow("get-protected-param")   << "param"   << "get F net/port"             << QByteArray("8080\n");
+    QTest::newRow("get-protected-section") << "section" << "get F net/host"             << QByteArray("alpha.example\n");
+    QTest::newRow("get-protected-file")    << "file"    << "get F log/level"            << QByteArray("debug\n");
+    QTest::newRow("get-marked")            << "marked"  << "get F log/level"            << QByteArray("debug\n");
+    QTest::newRow("get-default")           << "file"    << "get F net/none --default x" << QByteArray("x\n");
+    QTest::newRow("list-sections")         << "section" << "list F"                     << QByteArray("log\nnet\n");
+    QTest::newRow("list-params-protected") << "param"   << "list F net"                 << QByteArray("host\nport\n");
+    QTest::newRow("keys-protected-file")   << "file"    << "keys F"                     << QByteArray("log/level\nnet/host\nnet/port\n");
+    QTest::newRow("show-marked")           << "marked"  << "show F"
+            << QByteArray("; section marked for protection (still stored in plain)\n"
+                          "[log]\nlevel=debug\n\n[net]\nhost=alpha.example\nport=8080\n");
+    QTest::newRow("show-protected-param")  << "param"   << "show F"
+            << QByteArray("[log]\nlevel=debug\n\n[net]\nhost=alpha.example\n; protected parameter\nport=8080\n");
+    // clang-format on
+}
+
+// Reading never writes, not even to protect what is marked by hand.
+void tst_Tool::readCommands()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QString, arguments);
+    QFETCH(QByteArray, out);
+    const QString path = file(fixture);
+    const Result result = drovik(command(arguments, path));
+    QVERIFY2(result.code == 0, qPrintable(result.report));
+    QCOMPARE(result.out, out);
+    QCOMPARE(testutil::Files::bytes(path), m_fixtures.value(fixture));
+}
+
+void tst_Tool::jsonOutput()
+{
+    const QString path = m_files.write(m_fixtures.value(QStringLiteral("param"))
+                                       + "\n[log]\npacked-section-enabled=true\n");
+    QCOMPARE(json(drovik({QStringLiteral("get"), path, QStringLiteral("net/port"),
+                          QStringLiteral("--json")})),
+             QJsonObject({{QStringLiteral("key"), QStringLiteral("net/port")},
+                          {QStringLiteral("value"), QStringLiteral("8080")},
+                          {QStringLiteral("found"), true}}));
+    QCOMPARE(json(drovik({QStringLiteral("list"), path, QStringLiteral("--json")}))
+                     .value(QStringLiteral("sections")),
+             QJsonArray({QStringLiteral("log"), QStringLiteral("net")}));
+    QCOMPARE(json(drovik({QStringLiteral("keys"), path, QStringLiteral("--json")}))
+                     .value(QStringLiteral("keys")),
+             QJsonArray({QStringLiteral("log/level"), QStringLiteral("net/host"),
+                         QStringLiteral("net/port")}));
+    // status and show: one object per level, in file order.
+    for (const char *name : {"status", "show"}) {
+        const QJsonObject top = json(drovik({QLatin1String(name), path, QStringLiteral("--json")}));
+        const QJsonArray sections = top.value(QStringLiteral("sections")).toArray();
+        QCOMPARE(top.value(QStringLiteral("protection")).toString(), QStringLiteral("plain"));
+        QCOMPARE(sections.size(), 2);
+        QCOMPARE(sections.at(0)[QStringLiteral("protection")].toString(), QStringLiteral("marked"));
+        QCOMPARE(sections.at(1)[QStringLiteral("protection")].toString(), QStringLiteral("plain"));
+        const QJsonObject port = sections.at(1)[QStringLiteral("parameters")][1].toObject();
+        QCOMPARE(port.value(QStringLiteral("protection")).toString(), QStringLiteral("protected"));
+        QCOMPARE(port.contains(QStringLiteral("value")), qstrcmp(name, "show") == 0);
+    }
+}
+
+// Names and values that INI text must escape come back from the printed text,
+// as QSettings reads it, equal to what the library loads.
+void tst_Tool::showReadsBackThroughQSettings()
+{
+    const QString path = m_files.newPath();
+    const QVariantMap values {
+            {QStringLiteral("vault/separators"), QStringLiteral("a, b; c = d # e")},
+            {QStringLiteral("vault/spaces"), QStringLiteral("  outer spaces ")},
+            {QStringLiteral("vault/escapes"), QStringLiteral("q\" b\\ t\t n\n")},
+            {QStringLiteral("vault/hex-digit-after-control"),
+             QString::fromUtf8("\x01"
+                               "Abc\x7f"
+                               "1")},
+            {QStringLiteral("vault/at"), QStringLiteral("@Invalid()")},
+            {QStringLiteral("vault/unicode"), QStringLiteral("gr\u00fc\u00dfe \u2713")},
+            {QStringLiteral("vault/empty"), QString()},
+            {QStringLiteral("vault/list"),
+             QStringList {QStringLiteral("one"), QStringLiteral("two, 2")}},
+            {QStringLiteral("vault/sub/key with%"), 42},
+            {QStringLiteral("General/x"), QStringLiteral("not the ungrouped keys")},
+    };
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            QVERIFY(Drovik::encryptNewParam(&settings, it.key(), it.value(), password));
+        QVERIFY(Drovik::encryptSection(&settings, QStringLiteral("vault"), password));
+    }
+    const Result result = drovik({QStringLiteral("show"), path});
+    QVERIFY2(result.code == 0, qPrintable(result.report));
+    QSettings shown(m_files.write(result.out), QSettings::IniFormat);
+    shown.setIniCodec("UTF-8");
+    QCOMPARE(shown.allKeys().size(), values.size());
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (it.value().userType() == QMetaType::QStringList)
+            QCOMPARE(shown.value(it.key()).toStringList(), it.value().toStringList());
+        else
+            QCOMPARE(shown.value(it.key()).toString(), it.value().toString());
+    }
+}
+
+void tst_Tool::changes_data()
+{
+    QTest::addColumn<QString>("fixture"); // "" for no file
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("key");    // read back through the library
+    QTest::addColumn<QVariant>("value"); // invalid: nothing stored there
+    QTest::addColumn<QString>("stored"); // a stored key that must be there
+    QTest::addColumn<QString>("gone");   // and one that must not
+
+    const QVariant none;
+    const QVariant list = QStringList {QStringLiteral("a"), QStringLiteral("b,c")};
+    // clang-format off
+    QTest::newRow("set-creates-file")       << ""        << "set F net/port 1"               << "net/port"  << text("1")                << "net/port"                   << "";
+    QTest::newRow("set-int-in-section")     << "section" << "set F net/port --type int 9090" << "net/port"  << QVariant(qlonglong(9090)) << "net/packed-section-data000" << "net/port";
+    QTest::newRow("set-list-in-file")       << "file"    << "set F new/l --type list a b,c"  << "new/l"     << list                     << "packed-file/data000"        << "new/l";
+    QTest::newRow("set-keeps-param")        << "param"   << "set F net/port --type bool yes" << "net/port"  << QVariant(true)           << "net/packed-param-data/port" << "net/port";
+    QTest::newRow("set-beside-marked")      << "marked"  << "set F net/port 1"               << "log/level" << text("debug")            << "log/packed-section-enabled" << "log/packed-section-data000";
+    QTest::newRow("del-protected-param")    << "param"   << "del F net/port"                 << "net/port"  << none                     << "net/host"                   << "net/packed-param-enabled/port";
+    QTest::newRow("del-section")            << "section" << "del-section F net"              << "net/host"  << none                     << "log/level"                  << "net/packed-section-enabled";
+    QTest::newRow("protect-key")            << "plain"   << "protect F --key net/port"       << "net/port"  << text("8080")             << "net/packed-param-data/port" << "net/port";
+    QTest::newRow("protect-section-and-key") << "plain"  << "protect F --section log --key net/port"
+                                                                                              << "log/level" << text("debug")            << "log/packed-section-data000" << "net/port";
+    QTest::newRow("protect-file")           << "param"   << "protect F --file"               << "net/port"  << text("8080")             << "packed-file/data000"        << "net/packed-param-data/port";
+    QTest::newRow("unprotect-section")      << "section" << "unprotect F --section net"      << "net/port"  << text("8080")             << "net/port"                   << "net/packed-section-enabled";
+    QTest::newRow("unprotect-file")         << "file"    << "unprotect F --file"             << "net/host"  << text("alpha.example")    << "net/host"                   << "packed-file/enabled";
+    QTest::newRow("regen-protects-marked")  << "marked"  << "regen F"                        << "log/level" << text("debug")            << "log/packed-section-data000" << "log/level";
+    // clang-format on
+}
+
+void tst_Tool::changes()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QString, arguments);
+    QFETCH(QString, key);
+    QFETCH(QVariant, value);
+    QFETCH(QString, stored);
+    QFETCH(QString, gone);
+    const QString path = fixture.isEmpty() ? m_files.newPath() : file(fixture);
+    const Result result = drovik(command(arguments, path));
+    QVERIFY2(result.code == 0, qPrintable(result.report));
+    const QVariantMap keys = m_files.storedKeys(path);
+    QVERIFY2(keys.contains(stored), qPrintable(keys.keys().join(QLatin1Char(' '))));
+    QVERIFY2(gone.isEmpty() || !keys.contains(gone),
+             qPrintable(keys.keys().join(QLatin1Char(' '))));
+    const QSettings copy(m_files.copy(path), QSettings::IniFormat);
+    QCOMPARE(Drovik::value(&copy, key, QVariant(), password), value);
+}
+
+void tst_Tool::passwd()
+{
+    const QString path = file(QStringLiteral("section"));
+    const QString newFile = m_files.write("new-pw\n"); // the line break is not part of it
+    Result result = drovik(
+            {QStringLiteral("passwd"), path, QStringLiteral("--new-password-file"), newFile});
+    QVERIFY2(result.code == 0, qPrintable(result.report));
+    const QSettings changed(m_files.copy(path), QSettings::IniFormat);
+    QVariantMap tree;
+    QVERIFY(!Drovik::getFileData(&changed, password, &tree));
+    QCOMPARE(Drovik::value(&changed, QStringLiteral("net/host"), QVariant(), "new-pw"),
+             text("alpha.example"));
+
+    // The current password from a file, the new one from the environment.
+    result = drovik({QStringLiteral("passwd"), path, QStringLiteral("--password-file"), newFile},
+                    QByteArray(),
+                    {{QStringLiteral("DROVIK_NEW_PASSWORD"), QStringLiteral("third")}});
+    QVERIFY2(result.code == 0, qPrintable(result.report));
+    const QSettings again(m_files.copy(path), QSettings::IniFormat);
+    QCOMPARE(Drovik::value(&again, QStringLiteral("net/host"), QVariant(), "third"),
+             text("alpha.example"));
+}
+
+// Without a seed of its own, every run would draw the same "fresh" public key.
+void tst_Tool::freshPublicKeysEveryRun()
+{
+    QStringList keys;
+    for (int run = 0; run < 2; ++run) {
+        const QString path = file(QStringLiteral("plain"));
+        QCOMPARE(drovik({QStringLiteral("protect"), path, QStringLiteral("--key"),
+                         QStringLiteral("net/port")})
+                         .code,
+                 0);
+        keys << m_files.storedKeys(path)
+                        .value(QStringLiteral("net/packed-param-public/port"))
+                        .toString();
+    }
+    QCOMPARE(keys.at(0).size(), 6);
+    QVERIFY2(keys.at(0) != keys.at(1), qPrintable(keys.join(QLatin1Char(' '))));
+}
+
+void tst_Tool::edit_data()
+{
+    QTest::addColumn<QString>("script"); // the editor; $1 is the decrypted copy
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("value");
+
+    // clang-format off
+    QTest::newRow("typed-protected-value") << "sed -i 's/^port=8080$/port=9090/' \"$1\""              << 0 << "net/port"    << QVariant(qlonglong(9090));
+    QTest::newRow("delete-key")            << "sed -i '/^host=/d' \"$1\""                             << 0 << "net/host"    << QVariant();
+    QTest::newRow("add-key")               << "sed -i 's/^\\[net\\]$/[net]\\ntimeout=5/' \"$1\""      << 0 << "net/timeout" << text("5");
+    QTest::newRow("delete-section")        << "sed -i '/^\\[log\\]$/d; /^level=/d' \"$1\""            << 0 << "log/level"   << QVariant();
+    QTest::newRow("no-change")             << "true"                                                  << 0 << "net/port"    << QVariant(qlonglong(8080));
+    QTest::newRow("editor-fails")          << "echo 'port=1' >> \"$1\"; exit 3"                       << 2 << "net/port"    << QVariant(qlonglong(8080));
+    // clang-format on
+}
+
+void tst_Tool::edit()
+{
+    QFETCH(QString, script);
+    QFETCH(int, code);
+    QFETCH(QString, key);
+    QFETCH(QVariant, value);
+    const QString path = file(QStringLiteral("param"));
+    QCOMPARE(drovik(command(QStringLiteral("set F net/port --type int 8080"), path)).code, 0);
+    const QByteArray before = testutil::Files::bytes(path);
+    const QTemporaryDir scratch;
+    const QString modes = m_files.newPath();
+    const QString editor
+            = m_files.write(QStringLiteral("#!/bin/sh\nstat -c %a \"$1\" \"${1%/*}\" > '%1'\n%2\n")
+                                    .arg(modes, script)
+                                    .toUtf8());
+    QVERIFY(QFile::setPermissions(editor, QFile::ReadOwner | QFile::ExeOwner));
+
+    const Result result = drovik(
+            {QStringLiteral("edit"), path}, password,
+            {{QStringLiteral("EDITOR"), editor}, {QStringLiteral("TMPDIR"), scratch.path()}});
+    QVERIFY2(result.code == code, qPrintable(result.report));
+    QCOMPARE(testutil::Files::bytes(modes), QByteArray("600\n700\n"));
+    QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    if (script == QLatin1String("true") || code != 0)
+        QCOMPARE(testutil::Files::bytes(path), before);
+    QVERIFY(m_files.storedKeys(path).contains(QStringLiteral("net/packed-param-data/port")));
+    const QSettings copy(m_files.copy(path), QSettings::IniFormat);
+    QCOMPARE(Drovik::value(&copy, key, QVariant(), password), value);
+}
+
+void tst_Tool::errors_data()
+{
+    QTest::addColumn<QString>("fixture"); // "" for no file
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QByteArray>("pw"); // null: no password given at all
+    QTest::addColumn<int>("code");
+
+    const QByteArray bad("bad-pw");
+    const QByteArray none;
+    // CI runs as root, whom permission bits do not stop: unusable paths are a
+    // regular file where a directory must be, and a directory where a file must be.
+    // clang-format off
+    QTest::newRow("get-wrong-password")       << "section" << "get F net/host"           << bad      << 1;
+    QTest::newRow("list-wrong-password")      << "file"    << "list F"                   << bad      << 1;
+    QTest::newRow("keys-wrong-password")      << "param"   << "keys F"                   << bad      << 1;
+    QTest::newRow("status-wrong-password")    << "section" << "status F"                 << bad      << 1;
+    QTest::newRow("show-wrong-password")      << "file"    << "show F"                   << bad      << 1;
+    QTest::newRow("set-wrong-password")       << "param"   << "set F net/port 1"         << bad      << 1;
+    QTest::newRow("set-plain-wrong-password") << "param"   << "set F log/level x"        << bad      << 1;
+    QTest::newRow("del-wrong-password")       << "section" << "del F net/host"           << bad      << 1;
+    QTest::newRow("protect-wrong-password")   << "param"   << "protect F --key net/host" << bad      << 1;
+    QTest::newRow("unprotect-wrong-password") << "file"    << "unprotect F --file"       << bad      << 1;
+    QTest::newRow("passwd-wrong-password")    << "section" << "passwd F"                 << bad      << 1;
+    QTest::newRow("regen-wrong-password")     << "param"   << "regen F"                  << bad      << 1;
+    QTest::newRow("edit-wrong-password")      << "file"    << "edit F"                   << bad      << 1;
+    QTest::newRow("get-absent-key")           << "plain"   << "get F net/none"           << password << 1;
+    QTest::newRow("list-absent-section")      << "plain"   << "list F none"              << password << 1;
+    QTest::newRow("del-one-absent-key")       << "param"   << "del F net/host net/none"  << password << 1;
+    QTest::newRow("protect-absent-section")   << "plain"   << "protect F --section none" << password << 1;
+    for (const char *name : {"get F a/b", "list F", "keys F", "status F", "show F", "del F a/b",
+                             "del-section F a", "protect F --file", "passwd F", "regen F", "edit F"})
+        QTest::newRow(qPrintable(QStringLiteral("missing-file-%1").arg(QString::fromLatin1(name).section(QLatin1Char(' '), 0, 0))))
+                                              << ""        << name                       << password << 2;
+    QTest::newRow("set-below-a-regular-file") << "plain"   << "set F/x.ini a/b c"        << password << 2;
+    QTest::newRow("get-on-a-directory")       << "plain"   << "get D a/b"                << password << 2;
+    QTest::newRow("set-bad-type")             << "plain"   << "set F a/b --type float 1" << password << 2;
+    QTest::newRow("set-bad-int")              << "plain"   << "set F a/b --type int 12x" << password << 2;
+    QTest::newRow("set-key-without-section")  << "plain"   << "set F port 1"             << password << 2;
+    QTest::newRow("no-password-given")        << "section" << "get F net/host"           << none     << 2;
+    QTest::newRow("two-password-options")     << "plain"   << "get F a/b --no-password --password-file F" << password << 2;
+    QTest::newRow("protect-without-target")   << "plain"   << "protect F"                << password << 2;
+    QTest::newRow("unknown-command")          << "plain"   << "frob F"                   << password << 2;
+    // clang-format on
+}
+
+// Every failure leaves the file byte for byte as it was, and creates none.
+void tst_Tool::errors()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QString, arguments);
+    QFETCH(QByteArray, pw);
+    QFETCH(int, code);
+    const QString path = fixture.isEmpty() ? m_files.newPath() : file(fixture);
+    const Result result = drovik(command(arguments, path), pw);
+    QVERIFY2(result.code == code, qPrintable(result.report));
+    QVERIFY2(result.out.isEmpty(), qPrintable(result.report));
+    if (fixture.isEmpty())
+        QVERIFY(!QFile::exists(path));
+    else
+        QCOMPARE(testutil::Files::bytes(path), m_fixtures.value(fixture));
+    if (code == 1 && pw == "bad-pw")
+        QVERIFY2(result.report.contains(QLatin1String("nothing was changed")),
+                 qPrintable(result.report));
+}
+
+// Two writers at once, each storing its own keys into a protected section
+// (so every run loads and saves the whole file): the lock loses none.
+void tst_Tool::concurrentSetsLoseNothing()
+{
+    const QString path = file(QStringLiteral("section"));
+    const QString script = QStringLiteral("i=0; while [ $i -lt 20 ]; do i=$((i+1)); \"$0\" set "
+                                          "\"$1\" net/$2$i v$i || exit 1; done");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DROVIK_PASSWORD"), QString::fromLatin1(password));
+    QProcess writers[2];
+    const QString lanes[2] = {QStringLiteral("a"), QStringLiteral("b")};
+    for (int lane = 0; lane < 2; ++lane) {
+        writers[lane].setProcessEnvironment(environment);
+        writers[lane].start(QStringLiteral("/bin/sh"),
+                            {QStringLiteral("-c"), script, QStringLiteral(DROVIK_TOOL_PATH), path,
+                             lanes[lane]});
+    }
+    for (QProcess &writer : writers) {
+        QVERIFY(writer.waitForFinished(120000));
+        QVERIFY2(writer.exitCode() == 0, writer.readAllStandardError().constData());
+    }
+    QVERIFY(m_files.storedKeys(path).contains(QStringLiteral("net/packed-section-data000")));
+    const QSettings copy(m_files.copy(path), QSettings::IniFormat);
+    for (const QString &lane : lanes) {
+        for (int i = 1; i <= 20; ++i)
+            QCOMPARE(Drovik::value(&copy, QStringLiteral("net/%1%2").arg(lane).arg(i), QVariant(),
+                                   password),
+                     QVariant(QStringLiteral("v%1").arg(i)));
+    }
+}
+
+void tst_Tool::versionAndHelp()
+{
+    const QString cmake = QString::fromUtf8(
+            testutil::Files::bytes(QStringLiteral(DROVIK_SOURCE_DIR "/CMakeLists.txt")));
+    const QString version = QRegularExpression(QStringLiteral("project\\(Drovik VERSION ([0-9.]+)"))
+                                    .match(cmake)
+                                    .captured(1);
+    QVERIFY(!version.isEmpty());
+    QCOMPARE(drovik({QStringLiteral("--version")}).out,
+             QStringLiteral("drovik %1\n").arg(version).toUtf8());
+    for (const char *name : {"get", "set", "del", "del-section", "list", "keys", "status", "show",
+                             "edit", "protect", "unprotect", "passwd", "regen"}) {
+        const Result result = drovik({QLatin1String(name), QStringLiteral("--help")});
+        QVERIFY2(result.code == 0
+                         && result.out.startsWith("Usage: drovik " + QByteArray(name) + ' '),
+                 qPrintable(result.report));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Tool)
+#include "tst_tool.moc"

@@ -1,0 +1,28 @@
+#ifndef DROVIK_TOOL_COMMANDS_H
+#define DROVIK_TOOL_COMMANDS_H
+
+#include <QtCore/QStringList>
+
+// One function per command; each takes the arguments after the command name
+// and returns the exit status.
+
+// Reading (never writes the file): cmd_read.cpp
+int runGet(const QStringList &arguments);
+int runList(const QStringList &arguments);
+int runKeys(const QStringList &arguments);
+int runStatus(const QStringList &arguments);
+int runShow(const QStringList &arguments);
+
+// Changing values and protection: cmd_change.cpp
+int runSet(const QStringList &arguments);
+int runDel(const QStringList &arguments);
+int runDelSection(const QStringList &arguments);
+int runProtect(const QStringList &arguments);
+int runUnprotect(const QStringList &arguments);
+int runPasswd(const QStringList &arguments);
+int runRegen(const QStringList &arguments);
+
+// Editing in a text editor: cmd_edit.cpp
+int runEdit(const QStringList &arguments);
+
+#endif // DROVIK_TOOL_COMMANDS_H

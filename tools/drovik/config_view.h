@@ -1,0 +1,57 @@
+#ifndef DROVIK_TOOL_CONFIG_VIEW_H
+#define DROVIK_TOOL_CONFIG_VIEW_H
+
+#include <QtCore/QList>
+#include <QtCore/QString>
+#include <QtCore/QVariant>
+
+class QSettings;
+
+// How one part (file, section, parameter) is stored.
+enum class Protection {
+    Plain,
+    Marked,    // its switch reads true, but it is still stored in plain
+    Protected, // stored as cipher data
+};
+
+QString protectionName(Protection protection);
+
+struct ParamView
+{
+    QString name;
+    QVariant value;
+    Protection protection = Protection::Plain;
+};
+
+struct SectionView
+{
+    QString name;
+    Protection protection = Protection::Plain;
+    QList<ParamView> params;
+
+    const ParamView *param(const QString &name) const;
+};
+
+// The configuration as the library loads it: what the file would hold after
+// the next save, in the order that save writes it, each part with the
+// protection it has in the file today. Parts inside a protected section or
+// file carry no protection of their own in storage, so they show as plain.
+struct ConfigView
+{
+    Protection protection = Protection::Plain;
+    QList<SectionView> sections;
+
+    const SectionView *section(const QString &name) const;
+    const ParamView *param(const QString &keyPath) const;
+    QStringList keyPaths() const;
+};
+
+// Loads through the read-only loader, so the file is never written, not even
+// to protect what was marked by hand. False: the password does not open it.
+bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *view);
+
+// Whether any protection switch in the file reads true: then the file holds
+// something protected or marked, and the commands need its password.
+bool holdsProtection(const QSettings &stored);
+
+#endif // DROVIK_TOOL_CONFIG_VIEW_H

@@ -1,0 +1,51 @@
+#include "json_output.h"
+
+#include "config_view.h"
+
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonValue>
+
+QJsonValue valueToJson(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return value.toLongLong();
+    case QMetaType::Double:
+        return value.toDouble();
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList:
+        return QJsonArray::fromStringList(value.toStringList());
+    default:
+        return value.toString();
+    }
+}
+
+QJsonObject viewToJson(const ConfigView &view, bool withValues)
+{
+    QJsonArray sections;
+    for (const SectionView &section : view.sections) {
+        QJsonArray params;
+        for (const ParamView &param : section.params) {
+            QJsonObject entry {{QStringLiteral("name"), param.name},
+                               {QStringLiteral("protection"), protectionName(param.protection)}};
+            if (withValues)
+                entry.insert(QStringLiteral("value"), valueToJson(param.value));
+            params.append(entry);
+        }
+        sections.append(
+                QJsonObject {{QStringLiteral("name"), section.name},
+                             {QStringLiteral("protection"), protectionName(section.protection)},
+                             {QStringLiteral("parameters"), params}});
+    }
+    return QJsonObject {{QStringLiteral("protection"), protectionName(view.protection)},
+                        {QStringLiteral("sections"), sections}};
+}
+
+QByteArray jsonText(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}

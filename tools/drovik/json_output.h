@@ -1,0 +1,19 @@
+#ifndef DROVIK_TOOL_JSON_OUTPUT_H
+#define DROVIK_TOOL_JSON_OUTPUT_H
+
+#include <QtCore/QJsonObject>
+
+class QVariant;
+struct ConfigView;
+
+// {"protection": ..., "sections": [{"name", "protection", "parameters": [{"name",
+// "protection", "value"?}]}]}; values only with withValues.
+QJsonObject viewToJson(const ConfigView &view, bool withValues);
+
+// A value as JSON: texts, numbers and booleans as such, lists as arrays.
+QJsonValue valueToJson(const QVariant &value);
+
+// The object as indented JSON text, ending in a newline.
+QByteArray jsonText(const QJsonObject &object);
+
+#endif // DROVIK_TOOL_JSON_OUTPUT_H

@@ -1,0 +1,53 @@
+#ifndef DROVIK_TOOL_PASSWORD_H
+#define DROVIK_TOOL_PASSWORD_H
+
+#include <QtCore/QByteArray>
+#include <QtCore/QString>
+
+// A password held in one buffer that is never shared and is wiped when the
+// object goes, so no copy of it outlives the command.
+class Secret
+{
+public:
+    Secret();
+    ~Secret();
+    Secret(const Secret &) = delete;
+    Secret &operator=(const Secret &) = delete;
+
+    const QByteArray &bytes() const { return m_bytes; }
+    // Whether a source gave the password (which may be empty), so a command
+    // that loads twice asks once.
+    bool isGiven() const { return m_given; }
+    void setGiven() { m_given = true; }
+    bool equals(const Secret &other) const;
+    // False when the password would grow beyond the limit.
+    bool append(const char *data, int size);
+    // A password file may end in one line break, as editors write it; the
+    // break is not part of the password.
+    void dropFinalLineBreak();
+    void wipe();
+
+    static constexpr int maxSize = 4096;
+
+private:
+    QByteArray m_bytes;
+    bool m_given = false;
+};
+
+// Where the current password comes from: --no-password, --password-file,
+// then the DROVIK_PASSWORD environment variable, then the terminal.
+struct PasswordOptions
+{
+    bool none = false;
+    QString file;
+};
+
+// False with *error when no source gives a password (or a source fails).
+bool readPassword(const PasswordOptions &options, const QString &prompt, Secret *password,
+                  QString *error);
+
+// The new password of `drovik passwd`: --new-password-file, then
+// DROVIK_NEW_PASSWORD, then the terminal, asked twice.
+bool readNewPassword(const QString &file, const QString &prompt, Secret *password, QString *error);
+
+#endif // DROVIK_TOOL_PASSWORD_H

@@ -1,0 +1,50 @@
+#include "session.h"
+
+#include "console.h"
+
+#include <drovik/drovik.h>
+
+#include <QtCore/QSettings>
+
+int Session::open(Access access, const PasswordOptions &options, PasswordNeed need)
+{
+    QString error;
+    file.close();
+    view = ConfigView();
+    if (!file.open(access, &error))
+        return fail(Exit::IoError, error);
+    const QSettings &stored = *file.settings();
+    if (!password.isGiven() && (need == PasswordNeed::Always || holdsProtection(stored))) {
+        if (!readPassword(options, QStringLiteral("Password for %1: ").arg(path()), &password,
+                          &error))
+            return fail(Exit::Usage, error);
+    }
+    return loadView(stored, password.bytes(), &view) ? Exit::Ok : wrongPassword();
+}
+
+int Session::wrongPassword() const
+{
+    return fail(Exit::WrongPassword,
+                QStringLiteral("%1: wrong password; nothing was changed").arg(path()));
+}
+
+int Session::commit()
+{
+    QString error;
+    return file.commit(&error) ? Exit::Ok : fail(Exit::IoError, error);
+}
+
+bool isKeyPath(const QString &key)
+{
+    QString section;
+    QString param;
+    return Drovik::parseSectionParamByKey(key, section, param);
+}
+
+QString sectionOfKey(const QString &key)
+{
+    QString section;
+    QString param;
+    Drovik::parseSectionParamByKey(key, section, param);
+    return section;
+}
