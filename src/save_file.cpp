@@ -6,9 +6,48 @@
 
 #include <QtCore/QSettings>
 
+#include <algorithm>
+#include <iterator>
+
 using namespace drovik;
 
 namespace {
+
+// Finds the nodes an order list names. The loader builds a map and its order
+// list from one sorted key list, so the list mostly walks the map in key
+// order: the entry after the last one found is tried before searching.
+class OrderedLookup
+{
+public:
+    explicit OrderedLookup(const QMap<QString, QVariant> &map)
+        : m_map(map), m_next(map.cbegin()) { }
+
+    // The node named, or an empty one when the map has no such entry.
+    QMap<QString, QVariant> node(const QString &name)
+    {
+        auto it = m_next;
+        if (it == m_map.cend() || it.key() != name)
+            it = m_map.constFind(name);
+        if (it == m_map.cend())
+            return QMap<QString, QVariant>();
+        m_next = std::next(it);
+        return it.value().toMap();
+    }
+
+private:
+    const QMap<QString, QVariant> &m_map;
+    QMap<QString, QVariant>::const_iterator m_next;
+};
+
+// prefix + name in one allocation of the exact size; operator+ would copy
+// prefix and then grow the copy, once for every key the saver writes.
+QString joined(const QString &prefix, const QString &name)
+{
+    QString key(prefix.size() + name.size(), Qt::Uninitialized);
+    QChar *out = std::copy(prefix.cbegin(), prefix.cend(), key.data());
+    std::copy(name.cbegin(), name.cend(), out);
+    return key;
+}
 
 // The saver writes what the order lists name; an empty list stands for every
 // key of its map in ascending order. Names without a node are skipped.
@@ -18,8 +57,9 @@ template<typename Visit> void forEachSection(const QMap<QString, QVariant> &tree
     QStringList order = tree.value(tree::sectionsOrder()).toStringList();
     if (order.isEmpty())
         order = sections.keys();
+    OrderedLookup lookup(sections);
     for (const QString &name : qAsConst(order)) {
-        const QMap<QString, QVariant> node = sections.value(name).toMap();
+        const QMap<QString, QVariant> node = lookup.node(name);
         if (!node.isEmpty())
             visit(name, node);
     }
@@ -33,8 +73,9 @@ template<typename Visit> void forEachParam(const QMap<QString, QVariant> &sectio
     QStringList order = sectionNode.value(tree::paramsOrder()).toStringList();
     if (order.isEmpty())
         order = params.keys();
+    OrderedLookup lookup(params);
     for (const QString &name : qAsConst(order))
-        visit(name, params.value(name).toMap());
+        visit(name, lookup.node(name));
 }
 
 // Encrypts one payload under a fresh public key. The typed text holds every
@@ -77,7 +118,7 @@ void saveProtectedFile(QSettings *settings, const QByteArray &password,
         forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
             const QVariant value = paramNode.value(tree::value());
             if (value.isValid())
-                payload.insert(prefix + param, value);
+                payload.insert(joined(prefix, param), value);
         });
     });
     payload.insert(stored::fileMagicKey(), stored::fileMagicText(stored::writtenAlgorithm));
@@ -91,15 +132,31 @@ void saveProtectedFile(QSettings *settings, const QByteArray &password,
                 [](int index) { return stored::fileChunk(index); });
 }
 
+void savePlainSection(QSettings *settings, const QByteArray &password, const QString &section,
+                      const QMap<QString, QVariant> &node);
+
 void saveProtectedSection(QSettings *settings, const QByteArray &password, const QString &section,
                           const QMap<QString, QVariant> &node)
 {
+    if (section.contains(QChar(0))) {
+        // The check text is looked up under the stored section name, which the
+        // payload text would cut at U+0000: such a section could never be opened
+        // again, so it stays readable in plain rather than locked away.
+        savePlainSection(settings, password, section, node);
+        return;
+    }
     const QString prefix = section + QLatin1Char('/');
     QMap<QString, QVariant> payload;
     forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
+        // Reserved names in a protected section are the layout's, never content;
+        // the loader keeps them out of the order list, but an empty list stands
+        // for every entry, and the previous cipher data would be packed into the
+        // new payload at every save.
+        if (param.startsWith(stored::sectionPrefix()))
+            return;
         const QVariant value = paramNode.value(tree::value());
         if (value.isValid())
-            payload.insert(prefix + param, value);
+            payload.insert(joined(prefix, param), value);
     });
     // A section with nothing to write leaves nothing, not even its switch, as a
     // plain one does: deleting the last parameter of a protected section removes
@@ -118,9 +175,32 @@ void saveProtectedSection(QSettings *settings, const QByteArray &password, const
                 [&prefix](int index) { return prefix + stored::sectionChunk(index); });
 }
 
-void saveProtectedParam(QSettings *settings, const QByteArray &password, const QString &prefix,
-                        const QString &param, const QVariant &value)
+// The name under which QSettings will store a parameter's protection keys and
+// the loader will find it again: QSettings drops leading and trailing slashes of
+// a key and merges repeated ones, and the typed payload text ends a name at
+// U+0000. Payload keys built from any other spelling would never match.
+QString storableParamName(const QString &param)
 {
+    const int nul = param.indexOf(QChar(0));
+    const QString name = nul < 0 ? param : param.left(nul);
+    QString result;
+    result.reserve(name.size());
+    for (const QChar c : qAsConst(name)) {
+        if (c == QLatin1Char('/') && (result.isEmpty() || result.endsWith(QLatin1Char('/'))))
+            continue;
+        result += c;
+    }
+    if (result.endsWith(QLatin1Char('/')))
+        result.chop(1);
+    return result;
+}
+
+void saveProtectedParam(QSettings *settings, const QByteArray &password, const QString &prefix,
+                        const QString &name, const QVariant &value)
+{
+    const QString param = storableParamName(name);
+    if (param.isEmpty())
+        return; // no key can hold it, as for a plain parameter without a name
     QMap<QString, QVariant> payload;
     payload.insert(prefix + stored::paramDataParam(param), value);
     payload.insert(prefix + stored::paramMagic(param),
@@ -142,14 +222,17 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
         if (paramNode.isEmpty())
             return;
         const QVariant value = paramNode.value(tree::value());
-        if (readFlag(paramNode, tree::encryptedParam())) {
+        // A node whose one entry is a valid "value" carries no flag: the
+        // common plain node is not searched a second time.
+        const bool onlyValue = paramNode.size() == 1 && value.isValid();
+        if (!onlyValue && readFlag(paramNode, tree::encryptedParam())) {
             saveProtectedParam(settings, password, prefix, param, value);
             return;
         }
         // Names of the parameter layout are never plain content.
         if (param.startsWith(stored::paramPrefix()) || !value.isValid())
             return;
-        settings->setValue(prefix + param, value);
+        settings->setValue(joined(prefix, param), value);
     });
 }
 
