@@ -8,8 +8,8 @@ class QString;
 
 namespace drovik {
 
-// Overwrites memory with zeros through a volatile pointer, so the compiler
-// cannot drop the stores as dead even when the buffer is freed right after.
+// Overwrites memory with zeros in a way the compiler cannot drop as dead
+// stores, even when the buffer is freed right after.
 void secureWipe(void *data, std::size_t size);
 
 // Wipes the bytes a QByteArray or QString holds. Only meaningful when the
