@@ -44,16 +44,23 @@ bool Drovik::parseFileUnencrypted(const QSettings *settings, const QByteArray &p
     QStringList order;
     QMap<QString, QVariant> raw = parseFileUnencryptedGetSections(settings, order);
 
+    // Every name in order has a node in raw and raw has no other, so each node
+    // is completed where it lies instead of being moved into a new map.
     bool ok = true;
-    QMap<QString, QVariant> sections;
     for (const QString &name : qAsConst(order)) {
-        QMap<QString, QVariant> node = takeMap(raw, name);
         // After the first failure the remaining sections stay raw.
-        if (ok)
-            ok = parseSection(password, name, &node, needsSaving);
-        sections.insert(name, node);
+        if (!ok)
+            break;
+        const auto slot = raw.find(name);
+        if (slot == raw.end())
+            continue;
+        // Taken out of its slot first, so that completing it does not copy it.
+        QMap<QString, QVariant> node = slot.value().toMap();
+        slot.value() = QVariant();
+        ok = parseSection(password, name, &node, needsSaving);
+        slot.value() = node;
     }
-    tree->insert(tree::sections(), sections);
+    tree->insert(tree::sections(), raw);
     tree->insert(tree::sectionsOrder(), order);
     return ok;
 }

@@ -7,6 +7,8 @@
 #include <QtCore/QDateTime>
 #include <QtCore/QtGlobal>
 
+#include <array>
+
 // Payload cipher: UTF-8 plain text <-> base64 cipher text.
 //
 // Algorithm 2: Blowfish in ECB under the key base64(MD5(public key + password)),
@@ -58,6 +60,71 @@ QByteArray blowfishCrypt(bool decrypt, const QByteArray &input, const QByteArray
     return decrypt ? cipher.decrypt(input) : cipher.encrypt(input);
 }
 
+// Base64 straight between QString and bytes. Payloads of whole files run to
+// megabytes, and going through QByteArray::fromBase64(text.toUtf8()) and
+// QString::fromLatin1(bytes.toBase64()) costs a second copy and a slower
+// decoding loop.
+const char base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Like QByteArray::fromBase64() with default options: every character outside
+// the alphabet ('=' included) is skipped, and bits left over at the end are
+// dropped.
+QByteArray fromBase64(const QString &text)
+{
+    static const auto digitValues = [] {
+        std::array<signed char, 128> values {};
+        values.fill(-1);
+        for (int i = 0; i < 64; ++i)
+            values[std::size_t(base64Alphabet[i])] = static_cast<signed char>(i);
+        return values;
+    }();
+    QByteArray bytes(text.size() / 4 * 3 + 3, Qt::Uninitialized);
+    char *out = bytes.data();
+    quint32 bits = 0;
+    int bitCount = 0;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        const int digit = u < 128 ? digitValues[u] : -1;
+        if (digit < 0)
+            continue;
+        bits = (bits << 6) | quint32(digit);
+        bitCount += 6;
+        if (bitCount >= 8) {
+            bitCount -= 8;
+            *out++ = char(uchar(bits >> bitCount));
+            bits &= (1u << bitCount) - 1;
+        }
+    }
+    bytes.truncate(int(out - bytes.constData()));
+    return bytes;
+}
+
+// Like QByteArray::toBase64() with default options: padded with '='.
+QString toBase64(const QByteArray &bytes)
+{
+    const int size = bytes.size();
+    QString text((size + 2) / 3 * 4, Qt::Uninitialized);
+    const auto *in = reinterpret_cast<const uchar *>(bytes.constData());
+    QChar *out = text.data();
+    int i = 0;
+    for (; i + 3 <= size; i += 3) {
+        const quint32 group = (quint32(in[i]) << 16) | (quint32(in[i + 1]) << 8) | in[i + 2];
+        *out++ = QLatin1Char(base64Alphabet[group >> 18]);
+        *out++ = QLatin1Char(base64Alphabet[(group >> 12) & 0x3f]);
+        *out++ = QLatin1Char(base64Alphabet[(group >> 6) & 0x3f]);
+        *out++ = QLatin1Char(base64Alphabet[group & 0x3f]);
+    }
+    if (i < size) {
+        const bool two = i + 1 < size;
+        const quint32 group = (quint32(in[i]) << 16) | (two ? quint32(in[i + 1]) << 8 : 0u);
+        *out++ = QLatin1Char(base64Alphabet[group >> 18]);
+        *out++ = QLatin1Char(base64Alphabet[(group >> 12) & 0x3f]);
+        *out++ = two ? QLatin1Char(base64Alphabet[(group >> 6) & 0x3f]) : QLatin1Char('=');
+        *out++ = QLatin1Char('=');
+    }
+    return text;
+}
+
 } // namespace
 
 QString Drovik::decryptEncrypt(bool decrypt, const QString &text, const QString &publicKey,
@@ -65,7 +132,7 @@ QString Drovik::decryptEncrypt(bool decrypt, const QString &text, const QString 
 {
     const QByteArray publicBytes = publicKey.toUtf8();
     // The lenient decoder skips characters outside the alphabet instead of failing.
-    QByteArray input = decrypt ? QByteArray::fromBase64(text.toUtf8()) : text.toUtf8();
+    QByteArray input = decrypt ? fromBase64(text) : text.toUtf8();
 
     QByteArray output = (algorithm == blowfishAlgorithm)
             ? blowfishCrypt(decrypt, input, publicBytes, password)
@@ -75,7 +142,7 @@ QString Drovik::decryptEncrypt(bool decrypt, const QString &text, const QString 
         const int plainLength = int(qstrnlen(output.constData(), uint(output.size())));
         result = QString::fromUtf8(output.constData(), plainLength);
     } else {
-        result = QString::fromLatin1(output.toBase64());
+        result = toBase64(output);
     }
     drovik::secureWipe(decrypt ? output : input);
     return result;

@@ -75,7 +75,9 @@ QMap<QString, QVariant> SectionBuilder::takeSections()
         QMap<QString, QVariant> node;
         node.insert(tree::params(), section.params);
         node.insert(tree::paramsOrder(), section.paramsOrder);
-        sections.insert(section.name, node);
+        // Sections are usually met in ascending order; a wrong hint only costs
+        // the search that insert() makes anyway.
+        sections.insert(sections.constEnd(), section.name, node);
     }
     m_sections.clear();
     m_indexOf.clear();

@@ -1,5 +1,7 @@
 #include <drovik/drovik.h>
 
+#include <QtCore/QVarLengthArray>
+
 // The typed text of a payload map: entries "<hex key><tag><value>" joined by
 // 'N'. Keys and texts are hex-encoded UTF-8, so no separator or tag letter can
 // ever occur inside them. Tags: I integer, R double, L boolean, T text list,
@@ -10,27 +12,60 @@ namespace {
 const QChar entrySeparator = QLatin1Char('N');
 const QChar itemSeparator = QLatin1Char(',');
 
+// Hex digits are written straight into out: a payload holds one hex text per
+// key and per value, and going through QByteArray::toHex() would allocate
+// each of them once more.
 void appendHex(QString &out, const QString &text)
 {
-    out += QLatin1String(text.toUtf8().toHex());
+    static const char digits[] = "0123456789abcdef";
+    const QByteArray utf8 = text.toUtf8();
+    const int start = out.size();
+    out.resize(start + 2 * utf8.size());
+    QChar *dst = out.data() + start;
+    for (const char c : utf8) {
+        *dst++ = QLatin1Char(digits[uchar(c) >> 4]);
+        *dst++ = QLatin1Char(digits[uchar(c) & 0xf]);
+    }
 }
 
-// Text of decoded bytes, cut at the first zero byte as a C string would be.
-QString textOfBytes(const QByteArray &bytes)
+// Value of a hex digit, -1 for any other character.
+int hexValue(QChar c)
 {
-    return QString::fromUtf8(bytes.constData(),
-                             int(qstrnlen(bytes.constData(), uint(bytes.size()))));
+    const ushort u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    const ushort lower = u | 0x20; // 'A'-'F' to 'a'-'f'
+    if (lower >= 'a' && lower <= 'f')
+        return lower - 'a' + 10;
+    return -1;
 }
 
+// Text of hex-encoded UTF-8, cut at the first zero byte as a C string would
+// be. Decodes as QByteArray::fromHex() does, from the end, skipping every
+// character that is not a hex digit, but without its two temporary arrays.
 QString textOfHex(const QStringRef &hex)
 {
-    return textOfBytes(QByteArray::fromHex(hex.toUtf8()));
+    QVarLengthArray<char, 256> bytes((hex.size() + 1) / 2);
+    char *const end = bytes.data() + bytes.size();
+    char *begin = end;
+    bool low = true;
+    for (const QChar *c = hex.unicode() + hex.size(); c != hex.unicode();) {
+        const int digit = hexValue(*--c);
+        if (digit < 0)
+            continue;
+        if (low)
+            *--begin = char(digit);
+        else
+            *begin = char(uchar(*begin) | (digit << 4));
+        low = !low;
+    }
+    const int size = int(end - begin);
+    return QString::fromUtf8(begin, int(qstrnlen(begin, uint(size))));
 }
 
 bool isHexDigit(QChar c)
 {
-    const ushort u = c.unicode();
-    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+    return hexValue(c) >= 0;
 }
 
 void appendEntry(QString &out, const QString &key, const QVariant &value)
@@ -126,7 +161,9 @@ QMap<QString, QVariant> Drovik::textToTinyStruct(const QString &text)
         const QVariant value = decodeValue(part.at(keyEnd), part.mid(keyEnd + 1), &known);
         if (!known)
             continue;
-        map.insert(textOfHex(part.left(keyEnd)), value);
+        // Payload text is written in key order, so the end is usually the
+        // right place; a wrong hint only costs the search insert() makes anyway.
+        map.insert(map.constEnd(), textOfHex(part.left(keyEnd)), value);
     }
     return map;
 }
