@@ -1,11 +1,21 @@
 #ifndef DROVIK_TESTS_TESTUTIL_H
 #define DROVIK_TESTS_TESTUTIL_H
 
+#include <drovik/drovik.h>
+
 #include <QtCore/QFile>
 #include <QtCore/QSettings>
 #include <QtCore/QStringList>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QVariant>
+
+#include <cstddef>
+
+// u"text"_s: a QString from a UTF-16 literal, short enough to keep a table row on one line.
+inline QString operator""_s(const char16_t *text, std::size_t size)
+{
+    return QString(reinterpret_cast<const QChar *>(text), int(size));
+}
 
 namespace testutil {
 
@@ -50,10 +60,51 @@ public:
         return keys;
     }
 
+    // The library's read-only answer for key on the file as it is on disk.
+    QVariant valueOnDisk(const QString &path, const QString &key, const QByteArray &password)
+    {
+        const QSettings fresh(copy(path), QSettings::IniFormat);
+        return Drovik::value(&fresh, key, QVariant(), password);
+    }
+
+    // A new file holding tree as the saver writes it.
+    QString save(const QVariantMap &tree, const QByteArray &password)
+    {
+        const QString path = newPath();
+        QSettings settings(path, QSettings::IniFormat);
+        Drovik::saveFile(&settings, password, &tree);
+        return path; // written when settings goes out of scope
+    }
+
 private:
     QTemporaryDir m_dir;
     int m_count = 0;
 };
+
+// A load with saving through a settings object that is synced when it returns.
+inline bool loadWithSaving(const QString &path, const QByteArray &password,
+                           QVariantMap *tree = nullptr)
+{
+    QSettings settings(path, QSettings::IniFormat);
+    QVariantMap local;
+    return Drovik::getFileDataWithSaving(&settings, password, tree ? tree : &local);
+}
+
+// Nodes of a loaded tree; missing ones read as empty maps.
+inline QVariantMap sectionNode(const QVariantMap &tree, const QString &section)
+{
+    return tree.value(QStringLiteral("sections")).toMap().value(section).toMap();
+}
+
+inline QVariantMap paramsOf(const QVariantMap &tree, const QString &section)
+{
+    return sectionNode(tree, section).value(QStringLiteral("params")).toMap();
+}
+
+inline QVariantMap paramNode(const QVariantMap &tree, const QString &section, const QString &param)
+{
+    return paramsOf(tree, section).value(param).toMap();
+}
 
 enum Level { Plain, ProtectedParams, ProtectedSections, ProtectedFile };
 

@@ -3,10 +3,10 @@
 // fails must never write: whatever was stored stays byte for byte.
 #include "testutil.h"
 
-#include <drovik/drovik.h>
-
 #include <QtCore/QRandomGenerator>
 #include <QtTest/QtTest>
+
+#include <functional>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,84 +30,58 @@ QString longText(int length)
     return text;
 }
 
-// Stored key names of the one protected item of a file saved by saveLevel().
-QString storedKey(Level level, const QString &section, const QString &what)
+// Stored key names of the one protected item holding key ("section/param"):
+// what is "public", "algorithm", "data000", "data001"...
+QString storedKey(Level level, const QString &key, const QString &what)
 {
+    const QString section = key.section(QLatin1Char('/'), 0, 0);
     if (level == testutil::ProtectedFile)
-        return QStringLiteral("packed-file/") + what;
+        return u"packed-file/"_s + what;
     if (level == testutil::ProtectedSections)
-        return section + QStringLiteral("/packed-section-") + what;
-    return section + QStringLiteral("/packed-param-")
-            + (what.startsWith(QLatin1String("data")) ? QStringLiteral("data") : what)
-            + QStringLiteral("/a");
+        return section + u"/packed-section-"_s + what;
+    return section + u"/packed-param-"_s
+            + (what.startsWith(QLatin1String("data")) ? u"data"_s : what) + QLatin1Char('/')
+            + key.section(QLatin1Char('/'), 1);
 }
 
-// The ways a stored item was damaged, applied through a QSettings that edits
-// the stored text. Chunk numbers are %1 in storedKey's "data%1".
-enum Damage {
-    SetPublic,
-    SetAlgorithm,
-    RemoveChunk,
-    RenameChunk,
-    SwapChunks,
-    ChangeNearEnd,
-    CutEnd,
-    InsertNonAlphabet,
-    ReplaceCipher
-};
+// A change a person or a broken program made to the stored item, through a
+// QSettings that edits the stored text; name() gives storedKey's names.
+using Name = std::function<QString(const char *what)>;
+using Edit = std::function<void(QSettings &, const Name &name)>;
 
-QString chunkName(int index)
+Edit set(const char *what, const char *text)
 {
-    return QStringLiteral("data%1").arg(index, 3, 10, QLatin1Char('0'));
+    return [=](QSettings &s, const Name &name) { s.setValue(name(what), QLatin1String(text)); };
 }
 
-void damage(QSettings &s, Level level, const QString &section, Damage how, const QString &arg)
+Edit drop(const char *what)
 {
-    const QString first = storedKey(level, section, chunkName(0));
-    const QString second = storedKey(level, section, chunkName(1));
-    // Edits of the cipher text's end go to the last chunk.
-    const QString target
-            = how == ChangeNearEnd || how == CutEnd ? (s.contains(second) ? second : first) : first;
-    QString cipher = s.value(target).toString();
-    switch (how) {
-    case SetPublic:
-        s.setValue(storedKey(level, section, QStringLiteral("public")), arg);
-        return;
-    case SetAlgorithm:
-        s.setValue(storedKey(level, section, QStringLiteral("algorithm")), arg);
-        return;
-    case RemoveChunk:
-        s.remove(storedKey(level, section, chunkName(arg.toInt())));
-        return;
-    case RenameChunk:
-        s.setValue(storedKey(level, section, chunkName(2)), s.value(second));
-        s.remove(second);
-        return;
-    case SwapChunks:
-        s.setValue(first, s.value(second));
-        s.setValue(second, cipher);
-        return;
-    case ChangeNearEnd: // about 15 bytes before the end: inside the check text
-        cipher[cipher.size() - 20] = cipher.at(cipher.size() - 20) == QLatin1Char('A')
-                ? QLatin1Char('B')
-                : QLatin1Char('A');
-        break;
-    case CutEnd:
-        cipher.chop(4);
-        break;
-    case InsertNonAlphabet:
-        cipher.insert(cipher.size() / 2, QStringLiteral("!*!"));
-        break;
-    case ReplaceCipher:
-        cipher = arg;
-        break;
-    }
-    s.setValue(target, cipher);
+    return [=](QSettings &s, const Name &name) { s.remove(name(what)); };
+}
+
+Edit renumber(const char *from, const char *to)
+{
+    return [=](QSettings &s, const Name &name) {
+        const QVariant value = s.value(name(from));
+        s.remove(name(from));
+        s.setValue(name(to), value);
+    };
+}
+
+// Changes the cipher text of the last chunk.
+Edit cipher(const std::function<void(QString &)> &change)
+{
+    return [=](QSettings &s, const Name &name) {
+        const QString key = s.contains(name("data001")) ? name("data001") : name("data000");
+        QString text = s.value(key).toString();
+        change(text);
+        s.setValue(key, text);
+    };
 }
 
 } // namespace
 
-Q_DECLARE_METATYPE(Damage)
+Q_DECLARE_METATYPE(Edit)
 
 class tst_BadInput : public QObject
 {
@@ -131,101 +105,126 @@ private slots:
     void reservedNamesOnlyDoNotGrow();
 
 private:
-    // A new file with "<section>/a" = text, protected at level, on disk.
-    QString saveLevel(Level level, const QString &section, const QString &text);
-
     Files files;
 };
-
-QString tst_BadInput::saveLevel(Level level, const QString &section, const QString &text)
-{
-    const QString path = files.newPath();
-    QSettings settings(path, QSettings::IniFormat);
-    const QString key = section + QStringLiteral("/a");
-    settings.setValue(key, text);
-    if (level == testutil::ProtectedFile)
-        Drovik::encryptFile(&settings, password);
-    else if (level == testutil::ProtectedSections)
-        Drovik::encryptSection(&settings, section, password);
-    else
-        Drovik::encryptParam(&settings, key, password);
-    return path;
-}
 
 void tst_BadInput::damagedData_data()
 {
     QTest::addColumn<Level>("level");
-    QTest::addColumn<QString>("section");
-    QTest::addColumn<Damage>("how");
-    QTest::addColumn<QString>("arg");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<Edit>("edit"); // none: loaded with a wrong password instead
     QTest::addColumn<bool>("loads");
     QTest::addColumn<bool>("intact");
 
     const Level file = testutil::ProtectedFile;
     const Level sect = testutil::ProtectedSections;
     const Level param = testutil::ProtectedParams;
-    const QString s = QStringLiteral("s");
-    // Values are long enough for exactly two chunks. In "a/a" and "s/a" the
-    // check text ends the payload (keys sort before it); in a file whose
-    // section is "z" it stands first.
+    const Edit none;
+    const Edit swap = [](QSettings &s, const Name &name) {
+        const QVariant first = s.value(name("data000"));
+        s.setValue(name("data000"), s.value(name("data001")));
+        s.setValue(name("data001"), first);
+    };
+    const Edit renameSection = [](QSettings &s, const Name &) {
+        s.beginGroup(u"s"_s);
+        const QStringList keys = s.allKeys();
+        s.endGroup();
+        for (const QString &key : keys) {
+            s.setValue(u"renamed/"_s + key, s.value(u"s/"_s + key));
+            s.remove(u"s/"_s + key);
+        }
+    };
+    // About 15 bytes before the end: inside the check text.
+    const Edit flip = cipher([](QString &text) {
+        const int at = text.size() - 20;
+        text[at] = text.at(at) == QLatin1Char('A') ? QLatin1Char('B') : QLatin1Char('A');
+    });
+    const Edit cut = cipher([](QString &text) { text.chop(4); });
+    const Edit junk = cipher([](QString &text) { text.insert(text.size() / 2, u"!*!"_s); });
+    const Edit hello = cipher([](QString &text) { text = u"hello"_s; });
+    const Edit empty = cipher([](QString &text) { text.clear(); });
+    // Values are long enough for exactly two chunks. The check text ends the
+    // payload of "a/a" and "s/a" (their keys sort before it) and starts that of
+    // "z/a" and "s/z", where a lost chunk leaves it whole: then only the
+    // chunk numbering can tell.
+    const QString a = u"a/a"_s, z = u"z/a"_s, sa = u"s/a"_s, sz = u"s/z"_s;
     // clang-format off
-    QTest::newRow("file-public-key-changed")      << file  << QStringLiteral("a") << SetPublic     << QStringLiteral("000000") << false << false;
-    QTest::newRow("file-algorithm-not-a-number")  << file  << QStringLiteral("a") << SetAlgorithm  << QStringLiteral("two")    << false << false;
-    QTest::newRow("file-last-chunk-missing")      << file  << QStringLiteral("a") << RemoveChunk   << QStringLiteral("1")      << false << false;
-    QTest::newRow("file-chunks-swapped")          << file  << QStringLiteral("a") << SwapChunks    << QString()                << false << false;
-    QTest::newRow("file-chunk-gap")               << file  << QStringLiteral("a") << RenameChunk   << QString()                << false << false;
+    QTest::newRow("file-wrong-password")          << file  << a  << none                           << false << false;
+    QTest::newRow("file-public-key-changed")      << file  << a  << set("public", "000000")        << false << false;
+    QTest::newRow("file-algorithm-not-a-number")  << file  << a  << set("algorithm", "two")        << false << false;
+    QTest::newRow("file-last-chunk-missing")      << file  << a  << drop("data001")                << false << false;
+    QTest::newRow("file-chunks-swapped")          << file  << a  << swap                           << false << false;
+    QTest::newRow("file-chunk-gap")               << file  << z  << renumber("data001", "data002") << false << false;
     // No integrity check beyond the check text: a cut after it goes unnoticed.
-    QTest::newRow("file-cut-after-check-text")    << file  << QStringLiteral("z") << RemoveChunk   << QStringLiteral("1")      << true  << false;
+    QTest::newRow("file-cut-after-check-text")    << file  << z  << drop("data001")                << true  << false;
     // Without its first chunk the file reads as marked for protection, held in plain.
-    QTest::newRow("file-first-chunk-missing")     << file  << QStringLiteral("a") << RemoveChunk   << QStringLiteral("0")      << true  << false;
-    QTest::newRow("section-public-key-changed")   << sect  << s << SetPublic     << QStringLiteral("ffffff") << false << false;
-    QTest::newRow("section-algorithm-empty")      << sect  << s << SetAlgorithm  << QStringLiteral("")       << false << false;
-    QTest::newRow("section-algorithm-decimal")    << sect  << s << SetAlgorithm  << QStringLiteral("2.0")    << false << false;
-    QTest::newRow("section-algorithm-keystream")  << sect  << s << SetAlgorithm  << QStringLiteral("1")      << false << false;
-    QTest::newRow("section-last-chunk-missing")   << sect  << s << RemoveChunk   << QStringLiteral("1")      << false << false;
-    QTest::newRow("section-chunks-swapped")       << sect  << s << SwapChunks    << QString()                << false << false;
-    QTest::newRow("section-chunk-gap")            << sect  << s << RenameChunk   << QString()                << false << false;
-    QTest::newRow("section-byte-in-check-text")   << sect  << s << ChangeNearEnd << QString()                << false << false;
+    QTest::newRow("file-first-chunk-missing")     << file  << a  << drop("data000")                << true  << false;
+    QTest::newRow("section-wrong-password")       << sect  << sa << none                           << false << false;
+    QTest::newRow("section-public-key-changed")   << sect  << sa << set("public", "ffffff")        << false << false;
+    QTest::newRow("section-algorithm-empty")      << sect  << sa << set("algorithm", "")           << false << false;
+    QTest::newRow("section-algorithm-decimal")    << sect  << sa << set("algorithm", "2.0")        << false << false;
+    QTest::newRow("section-algorithm-keystream")  << sect  << sa << set("algorithm", "1")          << false << false;
+    QTest::newRow("section-last-chunk-missing")   << sect  << sa << drop("data001")                << false << false;
+    QTest::newRow("section-chunks-swapped")       << sect  << sa << swap                           << false << false;
+    QTest::newRow("section-chunk-gap")            << sect  << sz << renumber("data001", "data002") << false << false;
+    QTest::newRow("section-renamed")              << sect  << sa << renameSection                  << false << false;
+    QTest::newRow("section-byte-in-check-text")   << sect  << sa << flip                           << false << false;
     // Base64 is decoded leniently: characters outside its alphabet are skipped.
-    QTest::newRow("section-non-alphabet-chars")   << sect  << s << InsertNonAlphabet << QString()            << true  << true;
-    QTest::newRow("param-public-key-changed")     << param << s << SetPublic     << QStringLiteral("abc")    << false << false;
-    QTest::newRow("param-algorithm-not-a-number") << param << s << SetAlgorithm  << QStringLiteral("x2")     << false << false;
-    QTest::newRow("param-cipher-cut")             << param << s << CutEnd        << QString()                << false << false;
-    QTest::newRow("param-cipher-plain-text")      << param << s << ReplaceCipher << QStringLiteral("hello")  << false << false;
-    QTest::newRow("param-cipher-empty")           << param << s << ReplaceCipher << QString()                << false << false;
-    QTest::newRow("param-byte-in-check-text")     << param << s << ChangeNearEnd << QString()                << false << false;
-    QTest::newRow("param-non-alphabet-chars")     << param << s << InsertNonAlphabet << QString()            << true  << true;
+    QTest::newRow("section-non-alphabet-chars")   << sect  << sa << junk                           << true  << true;
+    QTest::newRow("param-wrong-password")         << param << sa << none                           << false << false;
+    QTest::newRow("param-public-key-changed")     << param << sa << set("public", "abc")           << false << false;
+    QTest::newRow("param-algorithm-not-a-number") << param << sa << set("algorithm", "x2")         << false << false;
+    QTest::newRow("param-section-renamed")        << param << sa << renameSection                  << false << false;
+    QTest::newRow("param-cipher-cut")             << param << sa << cut                            << false << false;
+    QTest::newRow("param-cipher-plain-text")      << param << sa << hello                          << false << false;
+    QTest::newRow("param-cipher-empty")           << param << sa << empty                          << false << false;
+    QTest::newRow("param-byte-in-check-text")     << param << sa << flip                           << false << false;
+    QTest::newRow("param-non-alphabet-chars")     << param << sa << junk                           << true  << true;
     // clang-format on
 }
 
 void tst_BadInput::damagedData()
 {
     QFETCH(Level, level);
-    QFETCH(QString, section);
-    QFETCH(Damage, how);
-    QFETCH(QString, arg);
+    QFETCH(QString, key);
+    QFETCH(Edit, edit);
     QFETCH(bool, loads);
     QFETCH(bool, intact);
 
     const QString text = longText(level == testutil::ProtectedFile ? 1300 : 600);
-    const QString saved = saveLevel(level, section, text);
-    const QString edited = files.copy(saved);
+    const Name name = [&](const char *what) { return storedKey(level, key, QLatin1String(what)); };
+    QString section = key.section(QLatin1Char('/'), 0, 0);
+    const QString edited = files.newPath();
     {
         QSettings settings(edited, QSettings::IniFormat);
-        if (how == SwapChunks || how == RenameChunk || how == RemoveChunk)
-            QVERIFY2(settings.contains(storedKey(level, section, chunkName(1)))
-                             && !settings.contains(storedKey(level, section, chunkName(2))),
-                     "the value no longer gives exactly two chunks");
-        damage(settings, level, section, how, arg);
+        settings.setValue(key, text);
+        QVERIFY(level == testutil::ProtectedFile ? Drovik::encryptFile(&settings, password)
+                        : level == testutil::ProtectedSections
+                        ? Drovik::encryptSection(&settings, section, password)
+                        : Drovik::encryptParam(&settings, key, password));
+        QVERIFY2(level == testutil::ProtectedParams
+                         || (settings.contains(name("data001"))
+                             && !settings.contains(name("data002"))),
+                 "the value no longer gives exactly two chunks");
+        if (edit)
+            edit(settings, name);
+        // A parameter marked by hand: a load with saving that got through
+        // would rewrite the file to protect it.
+        settings.setValue(u"aa/k"_s, u"1"_s);
+        settings.setValue(u"aa/packed-param-enabled/k"_s, u"true"_s);
+        if (!settings.childGroups().contains(section))
+            section = u"renamed"_s; // the protected item went along
     }
     const QString path = files.copy(edited);
     const QByteArray before = Files::bytes(path);
-    const QString key = section + QStringLiteral("/a");
+    const QByteArray pw = edit ? password : QByteArrayLiteral("wrong");
     {
         const QSettings settings(path, QSettings::IniFormat);
         QVariantMap tree;
-        QCOMPARE(Drovik::getFileData(&settings, password, &tree), loads);
-        QCOMPARE(Drovik::value(&settings, key, QVariant(), password) == text, intact);
+        QCOMPARE(Drovik::getFileData(&settings, pw, &tree), loads);
+        QCOMPARE(Drovik::value(&settings, key, QVariant(), pw) == text, intact);
+        if (!loads)
+            QVERIFY(!tree.value(u"encrypted-file"_s).toBool());
     }
     QCOMPARE(Files::bytes(path), before);
     if (loads)
@@ -234,15 +233,16 @@ void tst_BadInput::damagedData()
     // Every call that could write refuses, and the file keeps its bytes.
     QSettings settings(path, QSettings::IniFormat);
     QVariantMap tree;
-    QVERIFY(!Drovik::getFileDataWithSaving(&settings, password, &tree));
-    QVERIFY(!Drovik::setValue(&settings, key, 1, password));
-    QVERIFY(!Drovik::delParam(&settings, key, password));
-    QVERIFY(!Drovik::delSection(&settings, section, password));
-    QVERIFY(!Drovik::encryptFile(&settings, password));
-    QVERIFY(!Drovik::decryptFile(&settings, password));
-    QVERIFY(!Drovik::regen(&settings, password));
-    QVERIFY(!Drovik::changePassword(&settings, password, QByteArrayLiteral("new")));
-    Drovik::sections(&settings, password); // answers from what did load
+    const QString target = section + QLatin1Char('/') + key.section(QLatin1Char('/'), 1);
+    QVERIFY(!Drovik::getFileDataWithSaving(&settings, pw, &tree));
+    QVERIFY(!Drovik::setValue(&settings, target, 1, pw));
+    QVERIFY(!Drovik::delParam(&settings, target, pw));
+    QVERIFY(!Drovik::delSection(&settings, section, pw));
+    QVERIFY(!Drovik::encryptFile(&settings, pw));
+    QVERIFY(!Drovik::decryptFile(&settings, pw));
+    QVERIFY(!Drovik::regen(&settings, pw));
+    QVERIFY(!Drovik::changePassword(&settings, pw, QByteArrayLiteral("new")));
+    Drovik::sections(&settings, pw); // answers from what did load
     settings.sync();
     QCOMPARE(Files::bytes(path), before);
 }
@@ -254,39 +254,23 @@ void tst_BadInput::oddSwitches_data()
     QTest::addColumn<bool>("marks");
 
     // A switch reads true unless its text is empty, "0" or "false" in any case.
-    const struct
-    {
-        const char *tag;
-        QByteArray text;
-        bool marks;
-    } texts[] = {{"true", "true", true},
-                 {"yes", "yes", true},
-                 {"upper-true", "TRUE", true},
-                 {"one", "1", true},
-                 {"on", "on", true},
-                 {"no", "no", true},
-                 {"empty", "", false},
-                 {"zero", "0", false},
-                 {"false", "false", false},
-                 {"upper-false", "FALSE", false},
-                 {"quoted-empty", "\"\"", false}};
+    const QList<QByteArray> marking {"true", "yes", "TRUE", "1", "on", "no"};
+    const QList<QByteArray> notMarking {"", "\"\"", "0", "false", "FALSE"};
     const struct
     {
         const char *level;
         QByteArray ini;
         QString dataKey;
     } levels[] = {
-            {"file", "[packed-file]\nenabled=%\n[s]\nv=plain\n",
-             QStringLiteral("packed-file/data000")},
-            {"section", "[s]\npacked-section-enabled=%\nv=plain\n",
-             QStringLiteral("s/packed-section-data000")},
-            {"param", "[s]\npacked-param-enabled\\v=%\nv=plain\n",
-             QStringLiteral("s/packed-param-data/v")},
+            {"file", "[packed-file]\nenabled=%\n[s]\nv=plain\n", u"packed-file/data000"_s},
+            {"section", "[s]\npacked-section-enabled=%\nv=plain\n", u"s/packed-section-data000"_s},
+            {"param", "[s]\npacked-param-enabled\\v=%\nv=plain\n", u"s/packed-param-data/v"_s},
     };
     for (const auto &level : levels) {
-        for (const auto &text : texts) {
-            QTest::addRow("%s-%s", level.level, text.tag)
-                    << QByteArray(level.ini).replace('%', text.text) << level.dataKey << text.marks;
+        for (bool marks : {true, false}) {
+            for (const QByteArray &text : marks ? marking : notMarking)
+                QTest::addRow("%s-'%s'", level.level, text.constData())
+                        << QByteArray(level.ini).replace('%', text) << level.dataKey << marks;
         }
     }
 }
@@ -298,19 +282,13 @@ void tst_BadInput::oddSwitches()
     QFETCH(bool, marks);
 
     const QString path = files.write(ini);
-    {
-        QSettings settings(path, QSettings::IniFormat);
-        QVariantMap tree;
-        QVERIFY(Drovik::getFileDataWithSaving(&settings, password, &tree));
-    }
+    QVERIFY(testutil::loadWithSaving(path, password));
     const QVariantMap stored = files.storedKeys(path);
     QCOMPARE(stored.contains(dataKey), marks);
-    QCOMPARE(stored.contains(QStringLiteral("s/v")), !marks);
+    QCOMPARE(stored.contains(u"s/v"_s), !marks);
     if (!marks)
         QCOMPARE(Files::bytes(path), ini);
-    const QSettings fresh(files.copy(path), QSettings::IniFormat);
-    QCOMPARE(Drovik::value(&fresh, QStringLiteral("s/v"), QVariant(), password),
-             QVariant(QStringLiteral("plain")));
+    QCOMPARE(files.valueOnDisk(path, u"s/v"_s, password), QVariant(u"plain"_s));
 }
 
 void tst_BadInput::oddValues_data()
@@ -369,18 +347,13 @@ void tst_BadInput::oddValues()
 
     {
         QSettings settings(path, QSettings::IniFormat);
-        bool ok = false;
-        if (level == testutil::ProtectedParams)
-            ok = Drovik::encryptParam(&settings, key, password);
-        else if (level == testutil::ProtectedSections)
-            ok = Drovik::encryptSection(&settings, QStringLiteral("s"), password);
-        else
-            ok = Drovik::encryptFile(&settings, password);
-        QVERIFY(ok);
+        QVERIFY(level == testutil::ProtectedParams ? Drovik::encryptParam(&settings, key, password)
+                        : level == testutil::ProtectedSections
+                        ? Drovik::encryptSection(&settings, u"s"_s, password)
+                        : Drovik::encryptFile(&settings, password));
     }
-    const QSettings fresh(files.copy(path), QSettings::IniFormat);
-    QVERIFY(!fresh.allKeys().contains(key));
-    QCOMPARE(Drovik::value(&fresh, key, QVariant(), password), expected);
+    QVERIFY(!files.storedKeys(path).contains(key));
+    QCOMPARE(files.valueOnDisk(path, key, password), expected);
 }
 
 void tst_BadInput::tenThousandSections()
@@ -388,7 +361,7 @@ void tst_BadInput::tenThousandSections()
     QByteArray ini;
     QStringList names;
     for (int i = 0; i < 10000; ++i) {
-        names.append(QStringLiteral("s%1").arg(i, 5, 10, QLatin1Char('0')));
+        names.append(u"s%1"_s.arg(i, 5, 10, QLatin1Char('0')));
         ini += '[' + names.last().toLatin1() + "]\nv=" + QByteArray::number(i) + '\n';
     }
     const QString path = files.write(ini);
@@ -402,9 +375,8 @@ void tst_BadInput::tenThousandSections()
     QVERIFY(fresh.allKeys().constFirst().startsWith(QLatin1String("packed-file/")));
     QVariantMap tree;
     QVERIFY(Drovik::getFileData(&fresh, password, &tree));
-    QCOMPARE(tree.value(QStringLiteral("sections-order")).toStringList(), names);
-    QCOMPARE(Drovik::value(&fresh, QStringLiteral("s09999/v"), QVariant(), password),
-             QVariant(QStringLiteral("9999")));
+    QCOMPARE(tree.value(u"sections-order"_s).toStringList(), names);
+    QCOMPARE(Drovik::value(&fresh, u"s09999/v"_s, QVariant(), password), QVariant(u"9999"_s));
 }
 
 void tst_BadInput::notIni_data()
@@ -449,20 +421,20 @@ void tst_BadInput::directoryInPlaceOfFile()
     const QString path = files.newPath();
     QVERIFY(QDir().mkdir(path));
     const QString inside = files.write("keep");
-    QVERIFY(QFile::rename(inside, path + QStringLiteral("/keep")));
+    QVERIFY(QFile::rename(inside, path + u"/keep"_s));
 
     QSettings settings(path, QSettings::IniFormat);
     QVariantMap tree;
     QVERIFY(Drovik::getFileData(&settings, password, &tree));
-    QVERIFY(tree.value(QStringLiteral("sections")).toMap().isEmpty());
+    QVERIFY(tree.value(u"sections"_s).toMap().isEmpty());
     // The library does not look at QSettings errors: the calls succeed in
     // memory and sync() reports that nothing reached the disk.
-    QVERIFY(Drovik::setValue(&settings, QStringLiteral("net/port"), 1, password));
-    QVERIFY(Drovik::encryptNewParam(&settings, QStringLiteral("net/key"), 2, password));
+    QVERIFY(Drovik::setValue(&settings, u"net/port"_s, 1, password));
+    QVERIFY(Drovik::encryptNewParam(&settings, u"net/key"_s, 2, password));
     settings.sync();
     QCOMPARE(settings.status(), QSettings::AccessError);
     QVERIFY(QFileInfo(path).isDir());
-    QCOMPARE(Files::bytes(path + QStringLiteral("/keep")), QByteArrayLiteral("keep"));
+    QCOMPARE(Files::bytes(path + u"/keep"_s), QByteArrayLiteral("keep"));
 }
 
 void tst_BadInput::unwritable_data()
@@ -483,13 +455,13 @@ void tst_BadInput::unwritable()
     // runs as user "nobody" when the test runs as root.
     QTemporaryDir outer;
     QVERIFY(outer.isValid());
-    const QString dir = outer.filePath(QStringLiteral("config"));
-    const QString path = dir + QStringLiteral("/app.ini");
+    const QString dir = outer.filePath(u"config"_s);
+    const QString path = dir + u"/app.ini"_s;
     QVERIFY(QDir().mkdir(dir));
     {
         QSettings settings(path, QSettings::IniFormat);
-        settings.setValue(QStringLiteral("s/v"), QStringLiteral("old"));
-        QVERIFY(Drovik::encryptSection(&settings, QStringLiteral("s"), password));
+        settings.setValue(u"s/v"_s, u"old"_s);
+        QVERIFY(Drovik::encryptSection(&settings, u"s"_s, password));
     }
     const QByteArray before = Files::bytes(path);
     QVERIFY(!before.isEmpty());
@@ -504,8 +476,7 @@ void tst_BadInput::unwritable()
             _exit(100);
         // 1: the library call succeeded, 2: sync() reported AccessError.
         QSettings settings(path, QSettings::IniFormat);
-        const bool ok = Drovik::setValue(&settings, QStringLiteral("s/v"), QStringLiteral("new"),
-                                         password);
+        const bool ok = Drovik::setValue(&settings, u"s/v"_s, u"new"_s, password);
         settings.sync();
         _exit((ok ? 1 : 0) | (settings.status() == QSettings::AccessError ? 2 : 0));
     }
@@ -524,11 +495,11 @@ void tst_BadInput::namesQSettingsChanges_data()
 
     // QSettings drops leading and trailing slashes and merges doubled ones, and
     // U+0000 ends a name inside the typed payload text.
-    QTest::newRow("empty-name") << QStringLiteral("net/");
-    QTest::newRow("trailing-slash") << QStringLiteral("net/x/");
-    QTest::newRow("leading-slash") << QStringLiteral("net//x");
-    QTest::newRow("doubled-slash") << QStringLiteral("net/a//b");
-    QTest::newRow("nul-in-name") << QStringLiteral("net/a") + QChar(0) + QStringLiteral("b");
+    QTest::newRow("empty-name") << u"net/"_s;
+    QTest::newRow("trailing-slash") << u"net/x/"_s;
+    QTest::newRow("leading-slash") << u"net//x"_s;
+    QTest::newRow("doubled-slash") << u"net/a//b"_s;
+    QTest::newRow("nul-in-name") << u"net/a"_s + QChar(0) + u"b"_s;
 }
 
 void tst_BadInput::namesQSettingsChanges()
@@ -566,9 +537,8 @@ void tst_BadInput::reservedNamesOnlyDoNotGrow()
     }
     const qint64 last = QFileInfo(path).size();
     QVERIFY2(last < first + 100,
-             qPrintable(QStringLiteral("%1 bytes after the first save, %2 after four more")
-                                .arg(first)
-                                .arg(last)));
+             qPrintable(
+                     u"%1 bytes after the first save, %2 after four more"_s.arg(first).arg(last)));
 }
 
 QTEST_APPLESS_MAIN(tst_BadInput)

@@ -1,25 +1,17 @@
 // Kills a process at random moments while it saves a large file through the
 // library, and checks after every kill that the file holds one whole content
-// or the other: never a mix, never a truncation.
-//
-// The library only clears and refills the QSettings object in memory; the file
-// changes when QSettings::sync() runs. With atomic sync (the default), sync()
-// writes the new text into a temporary file in the same directory, flushes it
-// to disk and renames it over the old file (QSaveFile); the rename replaces the
-// directory entry in one step. So a kill leaves the old or the new file, and at
-// worst a stray temporary file and a stale lock file, which the next writer
-// recognises as stale because its process is gone.
+// or the other: never a mix, never a truncation. The library only refills the
+// QSettings object; the file changes when sync() writes a temporary file and
+// renames it over the old one, which is what makes a kill harmless.
 //
 // The test binary is its own writer: started with "--writer FILE" it loops
 // load, save the other content, sync, until it is killed ("--once": one round).
-#include <drovik/drovik.h>
+#include "testutil.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QProcess>
 #include <QtCore/QRandomGenerator>
-#include <QtCore/QSettings>
-#include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
 namespace {
@@ -29,109 +21,102 @@ constexpr int sectionCount = 200;
 constexpr int paramCount = 100; // 20,000 keys, about 340 kB of INI text
 constexpr int maxKills = 100;
 constexpr qint64 budgetMs = 20000;
+const QString isProtected = u"protected"_s;
 
+// Every value by key path, and "#name" for each protected section or parameter.
 using Content = QMap<QString, QString>;
 
-QString sectionName(int s)
-{
-    return QStringLiteral("s%1").arg(s, 3, 10, QLatin1Char('0'));
-}
-
-QString paramName(int p)
-{
-    return QStringLiteral("k%1").arg(p, 3, 10, QLatin1Char('0'));
-}
-
-// A and B differ in every value and in which parts are protected: sections
-// 0-19 in A, 10-29 in B; k000 of every other section is a protected parameter.
-// "meta/generation" names the content and lives in a protected section.
-bool sectionProtected(QChar generation, int s)
-{
-    const int first = generation == QLatin1Char('A') ? 0 : 10;
-    return s >= first && s < first + 20;
-}
-
-QVariantMap contentTree(QChar generation)
-{
-    const QString key = QStringLiteral("value");
-    QVariantMap sections;
-    for (int s = 0; s < sectionCount; ++s) {
-        QVariantMap params;
-        for (int p = 0; p < paramCount; ++p) {
-            QVariantMap node {{key, QStringLiteral("%1-%2-%3").arg(generation).arg(s).arg(p)}};
-            if (p == 0 && !sectionProtected(generation, s))
-                node.insert(QStringLiteral("encrypted-param"), true);
-            params.insert(paramName(p), node);
-        }
-        QVariantMap node {{QStringLiteral("params"), params}};
-        if (sectionProtected(generation, s))
-            node.insert(QStringLiteral("encrypted-section"), true);
-        sections.insert(sectionName(s), node);
-    }
-    return {{QStringLiteral("sections"), sections}};
-}
-
-// The same content as the reader should see it, built independently of trees.
+// Generations A and B differ in every value and in what is protected:
+// sections 0-19 in A, 10-29 in B; k000 of every other section is a protected
+// parameter. "meta/generation" names the content and lives in a protected section.
 Content expected(QChar generation)
 {
-    Content content {{QStringLiteral("meta/generation"), QString(generation)},
-                     {QStringLiteral("#meta"), QStringLiteral("protected")}};
+    Content content {{u"meta/generation"_s, QString(generation)}, {u"#meta"_s, isProtected}};
+    const int first = generation == QLatin1Char('A') ? 0 : 10;
     for (int s = 0; s < sectionCount; ++s) {
-        const bool whole = sectionProtected(generation, s);
+        const QString section = u"s%1"_s.arg(s, 3, 10, QLatin1Char('0'));
+        const bool whole = s >= first && s < first + 20;
         if (whole)
-            content.insert(QLatin1Char('#') + sectionName(s), QStringLiteral("protected"));
+            content.insert(QLatin1Char('#') + section, isProtected);
         for (int p = 0; p < paramCount; ++p) {
-            const QString key = sectionName(s) + QLatin1Char('/') + paramName(p);
-            content.insert(key, QStringLiteral("%1-%2-%3").arg(generation).arg(s).arg(p));
+            const QString key = section + u"/k%1"_s.arg(p, 3, 10, QLatin1Char('0'));
+            content.insert(key, u"%1-%2-%3"_s.arg(generation).arg(s).arg(p));
             if (p == 0 && !whole)
-                content.insert(QLatin1Char('#') + key, QStringLiteral("protected"));
+                content.insert(QLatin1Char('#') + key, isProtected);
         }
     }
     return content;
+}
+
+// The tree a writer saves for content, less "meta", which it adds through the
+// ordinary operations.
+QVariantMap treeOf(const Content &content)
+{
+    QMap<QString, QVariantMap> params;
+    for (auto it = content.cbegin(); it != content.cend(); ++it) {
+        if (it.key().startsWith(QLatin1Char('#')) || it.key().startsWith(QLatin1String("meta/")))
+            continue;
+        QVariantMap node {{u"value"_s, it.value()}};
+        if (content.contains(QLatin1Char('#') + it.key()))
+            node.insert(u"encrypted-param"_s, true);
+        params[it.key().section(QLatin1Char('/'), 0, 0)].insert(
+                it.key().section(QLatin1Char('/'), 1), node);
+    }
+    QVariantMap sections;
+    for (auto it = params.cbegin(); it != params.cend(); ++it) {
+        QVariantMap node {{u"params"_s, it.value()}};
+        if (content.contains(QLatin1Char('#') + it.key()))
+            node.insert(u"encrypted-section"_s, true);
+        sections.insert(it.key(), node);
+    }
+    return {{u"sections"_s, sections}};
 }
 
 Content flatten(const QVariantMap &tree)
 {
     Content content;
-    const QVariantMap sections = tree.value(QStringLiteral("sections")).toMap();
+    const QVariantMap sections = tree.value(u"sections"_s).toMap();
     for (auto s = sections.cbegin(); s != sections.cend(); ++s) {
         const QVariantMap node = s.value().toMap();
-        if (node.value(QStringLiteral("encrypted-section")).toBool())
-            content.insert(QLatin1Char('#') + s.key(), QStringLiteral("protected"));
-        const QVariantMap params = node.value(QStringLiteral("params")).toMap();
+        if (node.value(u"encrypted-section"_s).toBool())
+            content.insert(QLatin1Char('#') + s.key(), isProtected);
+        const QVariantMap params = node.value(u"params"_s).toMap();
         // A protected section keeps its stored parts in "params"; the order
         // list names what it really holds.
-        const QStringList names = node.value(QStringLiteral("params-order")).toStringList();
+        const QStringList names = node.value(u"params-order"_s).toStringList();
         for (const QString &p : names) {
             const QVariantMap param = params.value(p).toMap();
             if (param.isEmpty())
                 continue;
             const QString key = s.key() + QLatin1Char('/') + p;
-            content.insert(key, param.value(QStringLiteral("value")).toString());
-            if (param.value(QStringLiteral("encrypted-param")).toBool())
-                content.insert(QLatin1Char('#') + key, QStringLiteral("protected"));
+            content.insert(key, param.value(u"value"_s).toString());
+            if (param.value(u"encrypted-param"_s).toBool())
+                content.insert(QLatin1Char('#') + key, isProtected);
         }
     }
     return content;
 }
 
-// One round of the writer: the other content as a whole tree, then the
-// generation through ordinary operations on a protected section, then one
-// sync that puts all of it on disk together. "syncing" on stdout tells the
-// parent that the file is about to be written; the sync's duration in
+// Saves generation's content as a whole tree, then its name through ordinary
+// operations on a protected section.
+bool write(QSettings *settings, QChar generation)
+{
+    const QVariantMap tree = treeOf(expected(generation));
+    Drovik::saveFile(settings, password, &tree);
+    return Drovik::encryptNewParam(settings, u"meta/generation"_s, QString(generation), password)
+            && Drovik::encryptSection(settings, u"meta"_s, password);
+}
+
+// One round of the writer, put on disk by one sync. "syncing" on stdout tells
+// the parent that the file is about to be written; the sync's duration in
 // microseconds follows when it is done.
 bool writeOtherContent(QSettings *settings)
 {
     QVariantMap tree;
     if (!Drovik::getFileData(settings, password, &tree))
         return false;
-    const bool isA = flatten(tree).value(QStringLiteral("meta/generation")) == QLatin1String("A");
-    const QChar next = isA ? QLatin1Char('B') : QLatin1Char('A');
-    const QVariantMap nextTree = contentTree(next);
-    Drovik::saveFile(settings, password, &nextTree);
-    if (!Drovik::encryptNewParam(settings, QStringLiteral("meta/generation"), QString(next),
-                                 password)
-        || !Drovik::encryptSection(settings, QStringLiteral("meta"), password))
+    const bool isA = flatten(tree).value(u"meta/generation"_s) == QLatin1String("A");
+    if (!write(settings, isA ? QLatin1Char('B') : QLatin1Char('A')))
         return false;
     fputs("syncing\n", stdout);
     fflush(stdout);
@@ -163,21 +148,19 @@ private slots:
     void killDuringSaves();
 
 private:
-    // Reads what the file holds through a copy: a fresh QSettings on the same
-    // name would answer from the per-process cache.
     QString contentOnDisk(const QString &path, QChar *generation);
-    // One undisturbed round; its sync's duration in microseconds, or -1.
-    int runOnce(const QString &path, int timeoutMs);
+    int runOnce(const QString &path);
 
-    QTemporaryDir m_copies;
-    int m_copyCount = 0;
+    testutil::Files m_copies;
 };
 
+// Empty when the file holds generation A or B whole, else what is wrong.
 QString tst_CrashSafety::contentOnDisk(const QString &path, QChar *generation)
 {
-    const QString copy = m_copies.filePath(QStringLiteral("copy%1.ini").arg(++m_copyCount));
-    if (!QFile::copy(path, copy))
-        return QStringLiteral("file missing");
+    if (!QFile::exists(path))
+        return u"file missing"_s;
+    // A copy: a fresh QSettings on the same name would answer from the cache.
+    const QString copy = m_copies.copy(path);
     QVariantMap tree;
     bool loaded;
     {
@@ -186,25 +169,22 @@ QString tst_CrashSafety::contentOnDisk(const QString &path, QChar *generation)
     }
     QFile::remove(copy);
     if (!loaded)
-        return QStringLiteral("does not load");
+        return u"does not load"_s;
     const Content content = flatten(tree);
     static const Content a = expected(QLatin1Char('A'));
     static const Content b = expected(QLatin1Char('B'));
-    for (QChar g : {QLatin1Char('A'), QLatin1Char('B')}) {
-        if (content == (g == QLatin1Char('A') ? a : b)) {
-            *generation = g;
-            return QString();
-        }
-    }
-    return QStringLiteral("neither A nor B (%1 entries)").arg(content.size());
+    if (content != a && content != b)
+        return u"neither A nor B (%1 entries)"_s.arg(content.size());
+    *generation = content == a ? QLatin1Char('A') : QLatin1Char('B');
+    return QString();
 }
 
-int tst_CrashSafety::runOnce(const QString &path, int timeoutMs)
+// One undisturbed round; its sync's duration in microseconds, or -1.
+int tst_CrashSafety::runOnce(const QString &path)
 {
     QProcess writer;
-    writer.start(QCoreApplication::applicationFilePath(),
-                 {QStringLiteral("--writer"), path, QStringLiteral("--once")});
-    if (!writer.waitForFinished(timeoutMs) || writer.exitStatus() != QProcess::NormalExit
+    writer.start(QCoreApplication::applicationFilePath(), {u"--writer"_s, path, u"--once"_s});
+    if (!writer.waitForFinished(60000) || writer.exitStatus() != QProcess::NormalExit
         || writer.exitCode() != 0)
         return -1;
     const QList<QByteArray> lines = writer.readAllStandardOutput().trimmed().split('\n');
@@ -215,20 +195,16 @@ void tst_CrashSafety::killDuringSaves()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid() && m_copies.isValid());
-    const QString path = dir.filePath(QStringLiteral("config.ini"));
+    const QString path = dir.filePath(u"config.ini"_s);
     {
         QSettings settings(path, QSettings::IniFormat);
-        const QVariantMap tree = contentTree(QLatin1Char('A'));
-        Drovik::saveFile(&settings, password, &tree);
-        QVERIFY(Drovik::encryptNewParam(&settings, QStringLiteral("meta/generation"),
-                                        QStringLiteral("A"), password));
-        QVERIFY(Drovik::encryptSection(&settings, QStringLiteral("meta"), password));
+        QVERIFY(write(&settings, QLatin1Char('A')));
     }
 
     // One undisturbed round sets the scale of the random kill times.
     QElapsedTimer clock;
     clock.start();
-    const int syncUs = runOnce(path, 60000);
+    const int syncUs = runOnce(path);
     QVERIFY2(syncUs >= 0, "the writer failed without being killed");
     const int roundMs = int(qMax<qint64>(clock.elapsed(), 10));
     QChar generation;
@@ -241,7 +217,7 @@ void tst_CrashSafety::killDuringSaves()
     clock.restart();
     while (kills < maxKills && clock.elapsed() < budgetMs) {
         QProcess writer;
-        writer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--writer"), path});
+        writer.start(QCoreApplication::applicationFilePath(), {u"--writer"_s, path});
         QVERIFY(writer.waitForStarted());
         // Every other kill aims at the sync itself, where the file is written;
         // the others fall anywhere in the writer's life.
@@ -251,9 +227,9 @@ void tst_CrashSafety::killDuringSaves()
         } else {
             writer.waitForFinished(random.bounded(2 * roundMs));
         }
-        QVERIFY2(writer.state() == QProcess::Running,
-                 qPrintable(QStringLiteral("the writer stopped by itself, exit code %1")
-                                    .arg(writer.exitCode())));
+        QVERIFY2(
+                writer.state() == QProcess::Running,
+                qPrintable(u"the writer stopped by itself, exit code %1"_s.arg(writer.exitCode())));
         writer.kill(); // SIGKILL: no destructor, no final sync
         writer.waitForFinished();
         ++kills;
@@ -268,19 +244,17 @@ void tst_CrashSafety::killDuringSaves()
         previous = generation;
     }
 
-    // What the last kill left beside the file: a stale lock if it hit a sync,
-    // and a temporary file only if it hit the instant before the rename.
-    const QStringList leftovers
-            = QDir(dir.path()).entryList({QStringLiteral("config.ini.*")}, QDir::Files);
-    // Neither may stop the next writer for good, and its lock goes when it is
-    // done. A lock file killed before its owner's process id was written in is
-    // empty: QLockFile then waits until it is 30 seconds old.
+    // What the last kill left beside the file (a stale lock, a temporary file)
+    // may not stop the next writer for good, and its lock goes when it is done.
+    // A lock file killed before its owner's process id was written in is empty:
+    // QLockFile then waits until it is 30 seconds old.
+    const QStringList leftovers = QDir(dir.path()).entryList({u"config.ini.*"_s}, QDir::Files);
     clock.restart();
-    QVERIFY2(runOnce(path, 60000) >= 0, "a writer after the kills did not finish its round");
+    QVERIFY2(runOnce(path) >= 0, "a writer after the kills did not finish its round");
     const qint64 lastRoundMs = clock.elapsed();
     problem = contentOnDisk(path, &generation);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY(!QFile::exists(path + QStringLiteral(".lock")));
+    QVERIFY(!QFile::exists(path + u".lock"_s));
     qInfo("%d kills while saving 20,000 keys: %d left the other content, %d the same, "
           "%d lost or mixed; left beside the file: %s; the next writer took %lld ms",
           kills, changed, kills - changed - broken, broken,

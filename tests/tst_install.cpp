@@ -1,3 +1,5 @@
+#include "testutil.h"
+
 #include <QtCore/QDirIterator>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
@@ -37,19 +39,13 @@ Run run(const QString &program, const QStringList &arguments,
     return result;
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // An entry of the library build's cache: the consumers must use the same
 // compiler and sanitizers, or a sanitized library will not load into them.
 QString cacheEntry(const QString &name)
 {
-    const QString cache
-            = QString::fromUtf8(fileBytes(QStringLiteral(DROVIK_BINARY_DIR "/CMakeCache.txt")));
-    const QRegularExpression line(QStringLiteral("^%1:[A-Z]+=(.*)$").arg(name),
+    const QString cache = QString::fromUtf8(
+            testutil::Files::bytes(QStringLiteral(DROVIK_BINARY_DIR "/CMakeCache.txt")));
+    const QRegularExpression line(u"^%1:[A-Z]+=(.*)$"_s.arg(name),
                                   QRegularExpression::MultilineOption);
     return line.match(cache).captured(1).trimmed();
 }
@@ -81,28 +77,27 @@ private:
 void tst_Install::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_prefix = m_dir.filePath(QStringLiteral("prefix"));
-    const Run install = run(QStringLiteral("cmake"),
-                            {QStringLiteral("--install"), QStringLiteral(DROVIK_BINARY_DIR),
-                             QStringLiteral("--prefix"), m_prefix});
+    m_prefix = m_dir.filePath(u"prefix"_s);
+    const Run install
+            = run(u"cmake"_s,
+                  {u"--install"_s, QStringLiteral(DROVIK_BINARY_DIR), u"--prefix"_s, m_prefix});
     QVERIFY2(install.ok, qPrintable(install.report));
 
-    QDirIterator it(m_prefix, {QStringLiteral("libdrovik.so.1")}, QDir::Files,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(m_prefix, {u"libdrovik.so.1"_s}, QDir::Files, QDirIterator::Subdirectories);
     QVERIFY2(it.hasNext(), "libdrovik.so.1 was not installed");
     m_libDir = QFileInfo(it.next()).absolutePath();
-    const QString lib = m_prefix + QStringLiteral("/lib");
+    const QString lib = m_prefix + u"/lib"_s;
     QVERIFY2(m_libDir == lib || QFileInfo(m_libDir).absolutePath() == lib,
-             qPrintable(QStringLiteral("library installed in %1").arg(m_libDir)));
+             qPrintable(u"library installed in %1"_s.arg(m_libDir)));
 
-    m_compiler = cacheEntry(QStringLiteral("CMAKE_CXX_COMPILER"));
+    m_compiler = cacheEntry(u"CMAKE_CXX_COMPILER"_s);
     if (m_compiler.isEmpty())
-        m_compiler = QStringLiteral("c++");
-    const QString sanitize = cacheEntry(QStringLiteral("DROVIK_SANITIZE"));
+        m_compiler = u"c++"_s;
+    const QString sanitize = cacheEntry(u"DROVIK_SANITIZE"_s);
     if (!sanitize.isEmpty())
-        m_sanitizeFlags << QStringLiteral("-fsanitize=") + sanitize;
-    const QString path = m_runEnvironment.value(QStringLiteral("LD_LIBRARY_PATH"));
-    m_runEnvironment.insert(QStringLiteral("LD_LIBRARY_PATH"),
+        m_sanitizeFlags << u"-fsanitize="_s + sanitize;
+    const QString path = m_runEnvironment.value(u"LD_LIBRARY_PATH"_s);
+    m_runEnvironment.insert(u"LD_LIBRARY_PATH"_s,
                             path.isEmpty() ? m_libDir : m_libDir + QLatin1Char(':') + path);
 }
 
@@ -111,17 +106,17 @@ void tst_Install::installedFiles_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("source"); // empty: no copy to compare with
 
-    const QString include = m_prefix + QStringLiteral("/include/drovik/");
+    const QString include = m_prefix + u"/include/drovik/"_s;
     const QString sourceInclude = QStringLiteral(DROVIK_SOURCE_DIR "/include/drovik/");
-    const QString cmake = m_libDir + QStringLiteral("/cmake/Drovik/");
+    const QString cmake = m_libDir + u"/cmake/Drovik/"_s;
     // clang-format off
-    QTest::newRow("drovik.h")        << include + QStringLiteral("drovik.h")        << sourceInclude + QStringLiteral("drovik.h");
-    QTest::newRow("blowfish.h")      << include + QStringLiteral("blowfish.h")      << sourceInclude + QStringLiteral("blowfish.h");
-    QTest::newRow("drovik_export.h") << include + QStringLiteral("drovik_export.h") << QStringLiteral(DROVIK_BINARY_DIR "/include/drovik/drovik_export.h");
-    QTest::newRow("cmake-config")    << cmake + QStringLiteral("DrovikConfig.cmake")        << QString();
-    QTest::newRow("cmake-version")   << cmake + QStringLiteral("DrovikConfigVersion.cmake") << QString();
-    QTest::newRow("cmake-targets")   << cmake + QStringLiteral("DrovikTargets.cmake")       << QString();
-    QTest::newRow("pkg-config")      << m_libDir + QStringLiteral("/pkgconfig/drovik.pc")   << QString();
+    QTest::newRow("drovik.h")        << include + u"drovik.h"_s        << sourceInclude + u"drovik.h"_s;
+    QTest::newRow("blowfish.h")      << include + u"blowfish.h"_s      << sourceInclude + u"blowfish.h"_s;
+    QTest::newRow("drovik_export.h") << include + u"drovik_export.h"_s << QStringLiteral(DROVIK_BINARY_DIR "/include/drovik/drovik_export.h");
+    QTest::newRow("cmake-config")    << cmake + u"DrovikConfig.cmake"_s        << QString();
+    QTest::newRow("cmake-version")   << cmake + u"DrovikConfigVersion.cmake"_s << QString();
+    QTest::newRow("cmake-targets")   << cmake + u"DrovikTargets.cmake"_s       << QString();
+    QTest::newRow("pkg-config")      << m_libDir + u"/pkgconfig/drovik.pc"_s   << QString();
     // clang-format on
 }
 
@@ -130,20 +125,20 @@ void tst_Install::installedFiles()
     QFETCH(QString, path);
     QFETCH(QString, source);
 
-    const QByteArray installed = fileBytes(path);
-    QVERIFY2(!installed.isEmpty(), qPrintable(path + QStringLiteral(" missing or empty")));
+    const QByteArray installed = testutil::Files::bytes(path);
+    QVERIFY2(!installed.isEmpty(), qPrintable(path + u" missing or empty"_s));
     if (!source.isEmpty())
-        QCOMPARE(installed, fileBytes(source));
+        QCOMPARE(installed, testutil::Files::bytes(source));
 }
 
 void tst_Install::sharedObject()
 {
-    const QString library = m_libDir + QStringLiteral("/libdrovik.so.1");
-    const QFileInfo devLink(m_libDir + QStringLiteral("/libdrovik.so"));
+    const QString library = m_libDir + u"/libdrovik.so.1"_s;
+    const QFileInfo devLink(m_libDir + u"/libdrovik.so"_s);
     QVERIFY2(devLink.isSymLink(), "libdrovik.so is not a symbolic link");
     QCOMPARE(devLink.canonicalFilePath(), QFileInfo(library).canonicalFilePath());
 
-    const Run dynamic = run(QStringLiteral("readelf"), {QStringLiteral("-d"), library});
+    const Run dynamic = run(u"readelf"_s, {u"-d"_s, library});
     QVERIFY2(dynamic.ok, qPrintable(dynamic.report));
     const QRegularExpression soname(QStringLiteral("\\(SONAME\\).*\\[libdrovik\\.so\\.1\\]"));
     QVERIFY2(soname.match(dynamic.out).hasMatch(), qPrintable(dynamic.out));
@@ -153,9 +148,8 @@ void tst_Install::sharedObject()
 
 void tst_Install::onlyPublicApiExported()
 {
-    const Run nm = run(QStringLiteral("nm"),
-                       {QStringLiteral("-D"), QStringLiteral("--defined-only"),
-                        QStringLiteral("-C"), m_libDir + QStringLiteral("/libdrovik.so.1")});
+    const Run nm = run(u"nm"_s,
+                       {u"-D"_s, u"--defined-only"_s, u"-C"_s, m_libDir + u"/libdrovik.so.1"_s});
     QVERIFY2(nm.ok, qPrintable(nm.report));
 
     // Lines are "address type name". Skipped: version nodes (A), weak copies of
@@ -168,7 +162,7 @@ void tst_Install::onlyPublicApiExported()
         const QRegularExpressionMatch m = symbol.match(line);
         const QString name = m.captured(2);
         exported += name + QLatin1Char('\n');
-        if (!m.hasMatch() || QStringLiteral("AWV").contains(m.captured(1))
+        if (!m.hasMatch() || u"AWV"_s.contains(m.captured(1))
             || name.startsWith(QLatin1String("__")))
             continue;
         if (!name.startsWith(QLatin1String("Drovik::"))
@@ -187,51 +181,46 @@ void tst_Install::onlyPublicApiExported()
 
 void tst_Install::cmakeConsumer()
 {
-    const QString build = m_dir.filePath(QStringLiteral("cbuild"));
+    const QString build = m_dir.filePath(u"cbuild"_s);
     const QString flags = m_sanitizeFlags.join(QLatin1Char(' '));
-    const Run configure = run(QStringLiteral("cmake"),
-                              {QStringLiteral("-S"), consumerSource, QStringLiteral("-B"), build,
-                               QStringLiteral("-DCMAKE_PREFIX_PATH=") + m_prefix,
-                               QStringLiteral("-DCMAKE_CXX_COMPILER=") + m_compiler,
-                               QStringLiteral("-DCMAKE_CXX_FLAGS=") + flags});
+    const Run configure
+            = run(u"cmake"_s,
+                  {u"-S"_s, consumerSource, u"-B"_s, build, u"-DCMAKE_PREFIX_PATH="_s + m_prefix,
+                   u"-DCMAKE_CXX_COMPILER="_s + m_compiler, u"-DCMAKE_CXX_FLAGS="_s + flags});
     QVERIFY2(configure.ok, qPrintable(configure.report));
-    const Run compile = run(QStringLiteral("cmake"), {QStringLiteral("--build"), build});
+    const Run compile = run(u"cmake"_s, {u"--build"_s, build});
     QVERIFY2(compile.ok, qPrintable(compile.report));
 
-    const QString consumer = build + QStringLiteral("/consumer");
-    const Run dynamic = run(QStringLiteral("readelf"), {QStringLiteral("-d"), consumer});
+    const QString consumer = build + u"/consumer"_s;
+    const Run dynamic = run(u"readelf"_s, {u"-d"_s, consumer});
     const QRegularExpression needed(QStringLiteral("\\(NEEDED\\).*\\[libdrovik\\.so\\.1\\]"));
     QVERIFY2(needed.match(dynamic.out).hasMatch(), qPrintable(dynamic.report));
 
     const Run result = run(consumer, {}, m_runEnvironment);
     QVERIFY2(result.ok, qPrintable(result.report));
-    QCOMPARE(result.out.trimmed(), QStringLiteral("OK"));
+    QCOMPARE(result.out.trimmed(), u"OK"_s);
 }
 
 void tst_Install::pkgConfigConsumer()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PKG_CONFIG_PATH"), m_libDir + QStringLiteral("/pkgconfig"));
+    environment.insert(u"PKG_CONFIG_PATH"_s, m_libDir + u"/pkgconfig"_s);
     // Qt5Core comes in through the file's Requires line.
     const Run pkgConfig
-            = run(QStringLiteral("pkg-config"),
-                  {QStringLiteral("--cflags"), QStringLiteral("--libs"), QStringLiteral("drovik")},
-                  environment);
+            = run(u"pkg-config"_s, {u"--cflags"_s, u"--libs"_s, u"drovik"_s}, environment);
     QVERIFY2(pkgConfig.ok, qPrintable(pkgConfig.report));
 
     // Qt is built to need position-independent code in its users.
-    const QString binary = m_dir.filePath(QStringLiteral("consumer-pc"));
-    const QStringList arguments
-            = QStringList {QStringLiteral("-std=c++17"), QStringLiteral("-fPIC")} + m_sanitizeFlags
-            + QStringList {consumerSource + QStringLiteral("/main.cpp"), QStringLiteral("-o"),
-                           binary}
+    const QString binary = m_dir.filePath(u"consumer-pc"_s);
+    const QStringList arguments = QStringList {u"-std=c++17"_s, u"-fPIC"_s} + m_sanitizeFlags
+            + QStringList {consumerSource + u"/main.cpp"_s, u"-o"_s, binary}
             + QProcess::splitCommand(pkgConfig.out.trimmed());
     const Run compile = run(m_compiler, arguments);
     QVERIFY2(compile.ok, qPrintable(compile.report));
 
     const Run result = run(binary, {}, m_runEnvironment);
     QVERIFY2(result.ok, qPrintable(result.report));
-    QCOMPARE(result.out.trimmed(), QStringLiteral("OK"));
+    QCOMPARE(result.out.trimmed(), u"OK"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_Install)

@@ -1,14 +1,11 @@
 #include "testutil.h"
 
-#include <drovik/drovik.h>
-
 #include <QtCore/QDir>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QProcess>
 #include <QtCore/QRegularExpression>
-#include <QtCore/QSettings>
 #include <QtTest/QtTest>
 
 namespace {
@@ -34,7 +31,7 @@ Result drovik(const QStringList &arguments, const QByteArray &pw = password,
     for (const char *name : {"DROVIK_PASSWORD", "DROVIK_NEW_PASSWORD", "VISUAL", "EDITOR"})
         environment.remove(QLatin1String(name));
     if (!pw.isNull())
-        environment.insert(QStringLiteral("DROVIK_PASSWORD"), QString::fromLatin1(pw));
+        environment.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(pw));
     for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
         environment.insert(it.key(), it.value());
     QProcess process;
@@ -58,9 +55,8 @@ Result drovik(const QStringList &arguments, const QByteArray &pw = password,
 QStringList command(const QString &words, const QString &file)
 {
     QStringList arguments = words.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F(?=/|$)")), file);
-    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^D$")),
-                               QFileInfo(file).absolutePath());
+    arguments.replaceInStrings(QRegularExpression(u"^F(?=/|$)"_s), file);
+    arguments.replaceInStrings(QRegularExpression(u"^D$"_s), QFileInfo(file).absolutePath());
     return arguments;
 }
 
@@ -107,8 +103,8 @@ private:
 void tst_Tool::initTestCase()
 {
     QVERIFY(m_files.isValid());
-    m_fixtures.insert(QStringLiteral("plain"), plainIni);
-    m_fixtures.insert(QStringLiteral("marked"),
+    m_fixtures.insert(u"plain"_s, plainIni);
+    m_fixtures.insert(u"marked"_s,
                       QByteArrayLiteral("[log]\nlevel=debug\npacked-section-enabled=true\n\n"
                                         "[net]\nhost=alpha.example\nport=8080\n"));
     // The protected forms, made by the library itself from the plain text.
@@ -119,12 +115,8 @@ void tst_Tool::initTestCase()
         settings.sync();
         m_fixtures.insert(QLatin1String(name), testutil::Files::bytes(path));
     };
-    protect("param", [](QSettings *s) {
-        return Drovik::encryptParam(s, QStringLiteral("net/port"), password);
-    });
-    protect("section", [](QSettings *s) {
-        return Drovik::encryptSection(s, QStringLiteral("net"), password);
-    });
+    protect("param", [](QSettings *s) { return Drovik::encryptParam(s, u"net/port"_s, password); });
+    protect("section", [](QSettings *s) { return Drovik::encryptSection(s, u"net"_s, password); });
     protect("file", [](QSettings *s) { return Drovik::encryptFile(s, password); });
 }
 
@@ -167,31 +159,25 @@ void tst_Tool::readCommands()
 
 void tst_Tool::jsonOutput()
 {
-    const QString path = m_files.write(m_fixtures.value(QStringLiteral("param"))
+    const QString path = m_files.write(m_fixtures.value(u"param"_s)
                                        + "\n[log]\npacked-section-enabled=true\n");
-    QCOMPARE(json(drovik({QStringLiteral("get"), path, QStringLiteral("net/port"),
-                          QStringLiteral("--json")})),
-             QJsonObject({{QStringLiteral("key"), QStringLiteral("net/port")},
-                          {QStringLiteral("value"), QStringLiteral("8080")},
-                          {QStringLiteral("found"), true}}));
-    QCOMPARE(json(drovik({QStringLiteral("list"), path, QStringLiteral("--json")}))
-                     .value(QStringLiteral("sections")),
-             QJsonArray({QStringLiteral("log"), QStringLiteral("net")}));
-    QCOMPARE(json(drovik({QStringLiteral("keys"), path, QStringLiteral("--json")}))
-                     .value(QStringLiteral("keys")),
-             QJsonArray({QStringLiteral("log/level"), QStringLiteral("net/host"),
-                         QStringLiteral("net/port")}));
+    QCOMPARE(json(drovik(command(u"get F net/port --json"_s, path))),
+             QJsonObject({{u"key"_s, u"net/port"_s}, {u"value"_s, u"8080"_s}, {u"found"_s, true}}));
+    QCOMPARE(json(drovik(command(u"list F --json"_s, path))).value(u"sections"_s),
+             QJsonArray({u"log"_s, u"net"_s}));
+    QCOMPARE(json(drovik(command(u"keys F --json"_s, path))).value(u"keys"_s),
+             QJsonArray({u"log/level"_s, u"net/host"_s, u"net/port"_s}));
     // status and show: one object per level, in file order.
     for (const char *name : {"status", "show"}) {
-        const QJsonObject top = json(drovik({QLatin1String(name), path, QStringLiteral("--json")}));
-        const QJsonArray sections = top.value(QStringLiteral("sections")).toArray();
-        QCOMPARE(top.value(QStringLiteral("protection")).toString(), QStringLiteral("plain"));
+        const QJsonObject top = json(drovik({QLatin1String(name), path, u"--json"_s}));
+        const QJsonArray sections = top.value(u"sections"_s).toArray();
+        QCOMPARE(top.value(u"protection"_s).toString(), u"plain"_s);
         QCOMPARE(sections.size(), 2);
-        QCOMPARE(sections.at(0)[QStringLiteral("protection")].toString(), QStringLiteral("marked"));
-        QCOMPARE(sections.at(1)[QStringLiteral("protection")].toString(), QStringLiteral("plain"));
-        const QJsonObject port = sections.at(1)[QStringLiteral("parameters")][1].toObject();
-        QCOMPARE(port.value(QStringLiteral("protection")).toString(), QStringLiteral("protected"));
-        QCOMPARE(port.contains(QStringLiteral("value")), qstrcmp(name, "show") == 0);
+        QCOMPARE(sections.at(0)[u"protection"_s].toString(), u"marked"_s);
+        QCOMPARE(sections.at(1)[u"protection"_s].toString(), u"plain"_s);
+        const QJsonObject port = sections.at(1)[u"parameters"_s][1].toObject();
+        QCOMPARE(port.value(u"protection"_s).toString(), u"protected"_s);
+        QCOMPARE(port.contains(u"value"_s), qstrcmp(name, "show") == 0);
     }
 }
 
@@ -201,28 +187,27 @@ void tst_Tool::showReadsBackThroughQSettings()
 {
     const QString path = m_files.newPath();
     const QVariantMap values {
-            {QStringLiteral("vault/separators"), QStringLiteral("a, b; c = d # e")},
-            {QStringLiteral("vault/spaces"), QStringLiteral("  outer spaces ")},
-            {QStringLiteral("vault/escapes"), QStringLiteral("q\" b\\ t\t n\n")},
-            {QStringLiteral("vault/hex-digit-after-control"),
+            {u"vault/separators"_s, u"a, b; c = d # e"_s},
+            {u"vault/spaces"_s, u"  outer spaces "_s},
+            {u"vault/escapes"_s, QStringLiteral("q\" b\\ t\t n\n")},
+            {u"vault/hex-digit-after-control"_s,
              QString::fromUtf8("\x01"
                                "Abc\x7f"
                                "1")},
-            {QStringLiteral("vault/at"), QStringLiteral("@Invalid()")},
-            {QStringLiteral("vault/unicode"), QStringLiteral("gr\u00fc\u00dfe \u2713")},
-            {QStringLiteral("vault/empty"), QString()},
-            {QStringLiteral("vault/list"),
-             QStringList {QStringLiteral("one"), QStringLiteral("two, 2")}},
-            {QStringLiteral("vault/sub/key with%"), 42},
-            {QStringLiteral("General/x"), QStringLiteral("not the ungrouped keys")},
+            {u"vault/at"_s, u"@Invalid()"_s},
+            {u"vault/unicode"_s, QStringLiteral("gr\u00fc\u00dfe \u2713")},
+            {u"vault/empty"_s, QString()},
+            {u"vault/list"_s, QStringList {u"one"_s, u"two, 2"_s}},
+            {u"vault/sub/key with%"_s, 42},
+            {u"General/x"_s, u"not the ungrouped keys"_s},
     };
     {
         QSettings settings(path, QSettings::IniFormat);
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             QVERIFY(Drovik::encryptNewParam(&settings, it.key(), it.value(), password));
-        QVERIFY(Drovik::encryptSection(&settings, QStringLiteral("vault"), password));
+        QVERIFY(Drovik::encryptSection(&settings, u"vault"_s, password));
     }
-    const Result result = drovik({QStringLiteral("show"), path});
+    const Result result = drovik({u"show"_s, path});
     QVERIFY2(result.code == 0, qPrintable(result.report));
     QSettings shown(m_files.write(result.out), QSettings::IniFormat);
     shown.setIniCodec("UTF-8");
@@ -245,7 +230,7 @@ void tst_Tool::changes_data()
     QTest::addColumn<QString>("gone");   // and one that must not
 
     const QVariant none;
-    const QVariant list = QStringList {QStringLiteral("a"), QStringLiteral("b,c")};
+    const QVariant list = QStringList {u"a"_s, u"b,c"_s};
     // clang-format off
     QTest::newRow("set-creates-file")       << ""        << "set F net/port 1"               << "net/port"  << text("1")                << "net/port"                   << "";
     QTest::newRow("set-int-in-section")     << "section" << "set F net/port --type int 9090" << "net/port"  << QVariant(qlonglong(9090)) << "net/packed-section-data000" << "net/port";
@@ -279,31 +264,25 @@ void tst_Tool::changes()
     QVERIFY2(keys.contains(stored), qPrintable(keys.keys().join(QLatin1Char(' '))));
     QVERIFY2(gone.isEmpty() || !keys.contains(gone),
              qPrintable(keys.keys().join(QLatin1Char(' '))));
-    const QSettings copy(m_files.copy(path), QSettings::IniFormat);
-    QCOMPARE(Drovik::value(&copy, key, QVariant(), password), value);
+    QCOMPARE(m_files.valueOnDisk(path, key, password), value);
 }
 
 void tst_Tool::passwd()
 {
-    const QString path = file(QStringLiteral("section"));
+    const QString path = file(u"section"_s);
     const QString newFile = m_files.write("new-pw\n"); // the line break is not part of it
-    Result result = drovik(
-            {QStringLiteral("passwd"), path, QStringLiteral("--new-password-file"), newFile});
+    Result result = drovik({u"passwd"_s, path, u"--new-password-file"_s, newFile});
     QVERIFY2(result.code == 0, qPrintable(result.report));
     const QSettings changed(m_files.copy(path), QSettings::IniFormat);
     QVariantMap tree;
     QVERIFY(!Drovik::getFileData(&changed, password, &tree));
-    QCOMPARE(Drovik::value(&changed, QStringLiteral("net/host"), QVariant(), "new-pw"),
-             text("alpha.example"));
+    QCOMPARE(m_files.valueOnDisk(path, u"net/host"_s, "new-pw"), text("alpha.example"));
 
     // The current password from a file, the new one from the environment.
-    result = drovik({QStringLiteral("passwd"), path, QStringLiteral("--password-file"), newFile},
-                    QByteArray(),
-                    {{QStringLiteral("DROVIK_NEW_PASSWORD"), QStringLiteral("third")}});
+    result = drovik({u"passwd"_s, path, u"--password-file"_s, newFile}, QByteArray(),
+                    {{u"DROVIK_NEW_PASSWORD"_s, u"third"_s}});
     QVERIFY2(result.code == 0, qPrintable(result.report));
-    const QSettings again(m_files.copy(path), QSettings::IniFormat);
-    QCOMPARE(Drovik::value(&again, QStringLiteral("net/host"), QVariant(), "third"),
-             text("alpha.example"));
+    QCOMPARE(m_files.valueOnDisk(path, u"net/host"_s, "third"), text("alpha.example"));
 }
 
 // Without a seed of its own, every run would draw the same "fresh" public key.
@@ -311,14 +290,9 @@ void tst_Tool::freshPublicKeysEveryRun()
 {
     QStringList keys;
     for (int run = 0; run < 2; ++run) {
-        const QString path = file(QStringLiteral("plain"));
-        QCOMPARE(drovik({QStringLiteral("protect"), path, QStringLiteral("--key"),
-                         QStringLiteral("net/port")})
-                         .code,
-                 0);
-        keys << m_files.storedKeys(path)
-                        .value(QStringLiteral("net/packed-param-public/port"))
-                        .toString();
+        const QString path = file(u"plain"_s);
+        QCOMPARE(drovik({u"protect"_s, path, u"--key"_s, u"net/port"_s}).code, 0);
+        keys << m_files.storedKeys(path).value(u"net/packed-param-public/port"_s).toString();
     }
     QCOMPARE(keys.at(0).size(), 6);
     QVERIFY2(keys.at(0) != keys.at(1), qPrintable(keys.join(QLatin1Char(' '))));
@@ -347,8 +321,8 @@ void tst_Tool::edit()
     QFETCH(int, code);
     QFETCH(QString, key);
     QFETCH(QVariant, value);
-    const QString path = file(QStringLiteral("param"));
-    QCOMPARE(drovik(command(QStringLiteral("set F net/port --type int 8080"), path)).code, 0);
+    const QString path = file(u"param"_s);
+    QCOMPARE(drovik(command(u"set F net/port --type int 8080"_s, path)).code, 0);
     const QByteArray before = testutil::Files::bytes(path);
     const QTemporaryDir scratch;
     const QString modes = m_files.newPath();
@@ -358,18 +332,16 @@ void tst_Tool::edit()
                                     .toUtf8());
     QVERIFY(QFile::setPermissions(editor, QFile::ReadOwner | QFile::ExeOwner));
 
-    const Result result = drovik(
-            {QStringLiteral("edit"), path}, password,
-            {{QStringLiteral("EDITOR"), editor}, {QStringLiteral("TMPDIR"), scratch.path()}});
+    const Result result = drovik({u"edit"_s, path}, password,
+                                 {{u"EDITOR"_s, editor}, {u"TMPDIR"_s, scratch.path()}});
     QVERIFY2(result.code == code, qPrintable(result.report));
     QCOMPARE(testutil::Files::bytes(modes), QByteArray("600\n700\n"));
     QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList());
     if (script == QLatin1String("true") || code != 0)
         QCOMPARE(testutil::Files::bytes(path), before);
-    QVERIFY(m_files.storedKeys(path).contains(QStringLiteral("net/packed-param-data/port")));
-    const QSettings copy(m_files.copy(path), QSettings::IniFormat);
-    QCOMPARE(Drovik::value(&copy, key, QVariant(), password), value);
+    QVERIFY(m_files.storedKeys(path).contains(u"net/packed-param-data/port"_s));
+    QCOMPARE(m_files.valueOnDisk(path, key, password), value);
 }
 
 void tst_Tool::errors_data()
@@ -403,7 +375,7 @@ void tst_Tool::errors_data()
     QTest::newRow("protect-absent-section")   << "plain"   << "protect F --section none" << password << 1;
     for (const char *name : {"get F a/b", "list F", "keys F", "status F", "show F", "del F a/b",
                              "del-section F a", "protect F --file", "passwd F", "regen F", "edit F"})
-        QTest::newRow(qPrintable(QStringLiteral("missing-file-%1").arg(QString::fromLatin1(name).section(QLatin1Char(' '), 0, 0))))
+        QTest::newRow(qPrintable(u"missing-file-%1"_s.arg(QString::fromLatin1(name).section(QLatin1Char(' '), 0, 0))))
                                               << ""        << name                       << password << 2;
     QTest::newRow("set-below-a-regular-file") << "plain"   << "set F/x.ini a/b c"        << password << 2;
     QTest::newRow("get-on-a-directory")       << "plain"   << "get D a/b"                << password << 2;
@@ -441,30 +413,28 @@ void tst_Tool::errors()
 // (so every run loads and saves the whole file): the lock loses none.
 void tst_Tool::concurrentSetsLoseNothing()
 {
-    const QString path = file(QStringLiteral("section"));
+    const QString path = file(u"section"_s);
     const QString script = QStringLiteral("i=0; while [ $i -lt 20 ]; do i=$((i+1)); \"$0\" set "
                                           "\"$1\" net/$2$i v$i || exit 1; done");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DROVIK_PASSWORD"), QString::fromLatin1(password));
+    environment.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(password));
     QProcess writers[2];
-    const QString lanes[2] = {QStringLiteral("a"), QStringLiteral("b")};
+    const QString lanes[2] = {u"a"_s, u"b"_s};
     for (int lane = 0; lane < 2; ++lane) {
         writers[lane].setProcessEnvironment(environment);
-        writers[lane].start(QStringLiteral("/bin/sh"),
-                            {QStringLiteral("-c"), script, QStringLiteral(DROVIK_TOOL_PATH), path,
-                             lanes[lane]});
+        writers[lane].start(u"/bin/sh"_s,
+                            {u"-c"_s, script, QStringLiteral(DROVIK_TOOL_PATH), path, lanes[lane]});
     }
     for (QProcess &writer : writers) {
         QVERIFY(writer.waitForFinished(120000));
         QVERIFY2(writer.exitCode() == 0, writer.readAllStandardError().constData());
     }
-    QVERIFY(m_files.storedKeys(path).contains(QStringLiteral("net/packed-section-data000")));
+    QVERIFY(m_files.storedKeys(path).contains(u"net/packed-section-data000"_s));
     const QSettings copy(m_files.copy(path), QSettings::IniFormat);
     for (const QString &lane : lanes) {
         for (int i = 1; i <= 20; ++i)
-            QCOMPARE(Drovik::value(&copy, QStringLiteral("net/%1%2").arg(lane).arg(i), QVariant(),
-                                   password),
-                     QVariant(QStringLiteral("v%1").arg(i)));
+            QCOMPARE(Drovik::value(&copy, u"net/%1%2"_s.arg(lane).arg(i), QVariant(), password),
+                     QVariant(u"v%1"_s.arg(i)));
     }
 }
 
@@ -476,11 +446,10 @@ void tst_Tool::versionAndHelp()
                                     .match(cmake)
                                     .captured(1);
     QVERIFY(!version.isEmpty());
-    QCOMPARE(drovik({QStringLiteral("--version")}).out,
-             QStringLiteral("drovik %1\n").arg(version).toUtf8());
+    QCOMPARE(drovik({u"--version"_s}).out, QStringLiteral("drovik %1\n").arg(version).toUtf8());
     for (const char *name : {"get", "set", "del", "del-section", "list", "keys", "status", "show",
                              "edit", "protect", "unprotect", "passwd", "regen"}) {
-        const Result result = drovik({QLatin1String(name), QStringLiteral("--help")});
+        const Result result = drovik({QLatin1String(name), u"--help"_s});
         QVERIFY2(result.code == 0
                          && result.out.startsWith("Usage: drovik " + QByteArray(name) + ' '),
                  qPrintable(result.report));
