@@ -147,13 +147,20 @@ int runKeys(const QStringList &arguments)
     return Exit::Ok;
 }
 
-int runStatus(const QStringList &arguments)
+namespace {
+
+// status and show load the same view and differ only in how they print it.
+int describeFile(const QStringList &arguments, bool asIni)
 {
-    CommandLine line(QStringLiteral("status"),
-                     QStringLiteral("Shows FILE as a tree of sections and parameters, each with "
-                                    "its protection: protected (stored encrypted), marked "
-                                    "(asked for by hand, still stored in plain) or plain. Never "
-                                    "writes FILE, not even to protect what is marked."),
+    CommandLine line(asIni ? QStringLiteral("show") : QStringLiteral("status"),
+                     asIni ? QStringLiteral("Prints the whole configuration, decrypted, as INI "
+                                            "text; a comment line before each protected or marked "
+                                            "part says so. Never writes FILE.")
+                           : QStringLiteral("Shows FILE as a tree of sections and parameters, "
+                                            "each with its protection: protected (stored "
+                                            "encrypted), marked (asked for by hand, still stored "
+                                            "in plain) or plain. Never writes FILE, not even to "
+                                            "protect what is marked."),
                      CommandLine::Password | CommandLine::Json);
     int status = Exit::Ok;
     if (!line.parse(arguments, 1, 1, &status))
@@ -161,27 +168,23 @@ int runStatus(const QStringList &arguments)
     Session session(line.positional().constFirst());
     if ((status = session.open(Access::Read, line.passwordOptions())))
         return status;
-    QJsonObject object = viewToJson(session.view, false);
+    QJsonObject object = viewToJson(session.view, asIni);
     object.insert(QStringLiteral("file"), session.path());
-    printOut(line.json() ? jsonText(object) : statusTree(session.path(), session.view).toUtf8());
+    if (line.json())
+        printOut(jsonText(object));
+    else
+        printOut(asIni ? iniText(session.view) : statusTree(session.path(), session.view).toUtf8());
     return Exit::Ok;
+}
+
+} // namespace
+
+int runStatus(const QStringList &arguments)
+{
+    return describeFile(arguments, false);
 }
 
 int runShow(const QStringList &arguments)
 {
-    CommandLine line(QStringLiteral("show"),
-                     QStringLiteral("Prints the whole configuration, decrypted, as INI text; a "
-                                    "comment line before each protected or marked part says so. "
-                                    "Never writes FILE."),
-                     CommandLine::Password | CommandLine::Json);
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 1, 1, &status))
-        return status;
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Read, line.passwordOptions())))
-        return status;
-    QJsonObject object = viewToJson(session.view, true);
-    object.insert(QStringLiteral("file"), session.path());
-    printOut(line.json() ? jsonText(object) : iniText(session.view));
-    return Exit::Ok;
+    return describeFile(arguments, true);
 }
