@@ -135,13 +135,19 @@ void saveProtectedFile(QSettings *settings, const QByteArray &password,
 void savePlainSection(QSettings *settings, const QByteArray &password, const QString &section,
                       const QMap<QString, QVariant> &node);
 
+// Check texts of sections and parameters are looked up under keys that begin
+// with the stored section name, which the payload text would cut at U+0000.
+// Protected content there could never be opened again, so it stays readable in
+// plain rather than locked away.
+bool canHoldProtection(const QString &section)
+{
+    return !section.contains(QChar(0));
+}
+
 void saveProtectedSection(QSettings *settings, const QByteArray &password, const QString &section,
                           const QMap<QString, QVariant> &node)
 {
-    if (section.contains(QChar(0))) {
-        // The check text is looked up under the stored section name, which the
-        // payload text would cut at U+0000: such a section could never be opened
-        // again, so it stays readable in plain rather than locked away.
+    if (!canHoldProtection(section)) {
         savePlainSection(settings, password, section, node);
         return;
     }
@@ -218,6 +224,7 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
                       const QMap<QString, QVariant> &node)
 {
     const QString prefix = section + QLatin1Char('/');
+    const bool protectable = canHoldProtection(section);
     forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
         if (paramNode.isEmpty())
             return;
@@ -225,7 +232,7 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
         // A node whose one entry is a valid "value" carries no flag: the
         // common plain node is not searched a second time.
         const bool onlyValue = paramNode.size() == 1 && value.isValid();
-        if (!onlyValue && readFlag(paramNode, tree::encryptedParam())) {
+        if (!onlyValue && protectable && readFlag(paramNode, tree::encryptedParam())) {
             saveProtectedParam(settings, password, prefix, param, value);
             return;
         }

@@ -492,19 +492,24 @@ void tst_BadInput::unwritable()
 void tst_BadInput::namesQSettingsChanges_data()
 {
     QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("wholeSection");
 
     // QSettings drops leading and trailing slashes and merges doubled ones, and
     // U+0000 ends a name inside the typed payload text.
-    QTest::newRow("empty-name") << u"net/"_s;
-    QTest::newRow("trailing-slash") << u"net/x/"_s;
-    QTest::newRow("leading-slash") << u"net//x"_s;
-    QTest::newRow("doubled-slash") << u"net/a//b"_s;
-    QTest::newRow("nul-in-name") << u"net/a"_s + QChar(0) + u"b"_s;
+    const QString nulSection = u"a"_s + QChar(0) + u"b/x"_s;
+    QTest::newRow("empty-name") << u"net/"_s << false;
+    QTest::newRow("trailing-slash") << u"net/x/"_s << false;
+    QTest::newRow("leading-slash") << u"net//x"_s << false;
+    QTest::newRow("doubled-slash") << u"net/a//b"_s << false;
+    QTest::newRow("nul-in-name") << u"net/a"_s + QChar(0) + u"b"_s << false;
+    QTest::newRow("nul-in-section-param") << nulSection << false;
+    QTest::newRow("nul-in-section-whole") << nulSection << true;
 }
 
 void tst_BadInput::namesQSettingsChanges()
 {
     QFETCH(QString, key);
+    QFETCH(bool, wholeSection);
 
     // Whatever the library does with such a name, a call it reports as done
     // must not leave a file that the same password no longer opens.
@@ -513,6 +518,10 @@ void tst_BadInput::namesQSettingsChanges()
     {
         QSettings settings(path, QSettings::IniFormat);
         stored = Drovik::encryptNewParam(&settings, key, 7, password);
+        if (wholeSection)
+            stored = Drovik::encryptSection(&settings, key.section(QLatin1Char('/'), 0, 0),
+                                            password)
+                    && stored;
     }
     const QSettings fresh(files.copy(path), QSettings::IniFormat);
     QVariantMap tree;
