@@ -16,15 +16,14 @@ bool Drovik::setValue(QSettings *settings, const QString &key, const QVariant &v
 
     // A switch reads true both where content is stored protected and where it
     // is only marked, so these three reads say whether anything around the
-    // key is protected. "%1/%2" with both arguments at once, so that a "%1"
-    // inside a name is not substituted again.
-    const QString pattern = QStringLiteral("%1/%2");
+    // key is protected. Keys are joined, not formatted, so that a "%1" inside a
+    // name is never substituted.
+    const QString prefix = section + QLatin1Char('/');
     const bool fileFlag = settings->value(stored::fileEnabled(), QVariant()).toBool();
     const bool sectionFlag
-            = settings->value(pattern.arg(section, stored::sectionEnabled()), QVariant()).toBool();
+            = settings->value(prefix + stored::sectionEnabled(), QVariant()).toBool();
     const bool paramFlag
-            = settings->value(pattern.arg(section, stored::paramEnabled(param)), QVariant())
-                      .toBool();
+            = settings->value(prefix + stored::paramEnabled(param), QVariant()).toBool();
     if (!fileFlag && !sectionFlag && !paramFlag) {
         settings->setValue(key, value);
         return true;

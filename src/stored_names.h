@@ -109,7 +109,7 @@ inline QString sectionChunk(int index)
     return QStringLiteral("packed-section-data%1").arg(index, 3, 10, QLatin1Char('0'));
 }
 
-// Parameter level: key names inside the parameter's group, %1 = parameter name.
+// Parameter level: key names inside the parameter's group, ending in the parameter name.
 inline QLatin1String paramPrefix()
 {
     return QLatin1String("packed-param-");
@@ -120,28 +120,28 @@ inline QLatin1String paramEnabledPrefix()
 }
 inline QString paramEnabled(const QString &p)
 {
-    return QStringLiteral("packed-param-enabled/%1").arg(p);
+    return QStringLiteral("packed-param-enabled/") + p;
 }
 inline QString paramPublic(const QString &p)
 {
-    return QStringLiteral("packed-param-public/%1").arg(p);
+    return QStringLiteral("packed-param-public/") + p;
 }
 inline QString paramAlgorithm(const QString &p)
 {
-    return QStringLiteral("packed-param-algorithm/%1").arg(p);
+    return QStringLiteral("packed-param-algorithm/") + p;
 }
 inline QString paramData(const QString &p)
 {
-    return QStringLiteral("packed-param-data/%1").arg(p);
+    return QStringLiteral("packed-param-data/") + p;
 }
 // Payload keys of a protected parameter; never stored as keys themselves.
 inline QString paramDataParam(const QString &p)
 {
-    return QStringLiteral("packed-param-dataparam/%1").arg(p);
+    return QStringLiteral("packed-param-dataparam/") + p;
 }
 inline QString paramMagic(const QString &p)
 {
-    return QStringLiteral("packed-param-magic/%1").arg(p);
+    return QStringLiteral("packed-param-magic/") + p;
 }
 
 // Magic texts prove the password: %1 is the item's algorithm number.
