@@ -39,21 +39,24 @@ public:
                           const QByteArray &password);
 
     // ---- Queries and listings (each may write, as the writable value()) ------
+    // A wrong password is not reported: the answer comes from what could be
+    // loaded before the failure (nothing, for a wholly protected file), and
+    // nothing is written.
 
     // Whether the whole file, the section, or the parameter itself carries
-    // protection. False when it does not exist or the password does not open it.
+    // protection (not what encloses it). False when it does not exist.
     static bool isEncryptedFile(QSettings *settings, const QByteArray &password);
     static bool isEncryptedSection(QSettings *settings, const QString &section,
                                    const QByteArray &password);
     static bool isEncryptedParam(QSettings *settings, const QString &key,
                                  const QByteArray &password);
-    // Section names, in the order the file lists them; empty on failure.
+    // Section names, in the order the file lists them.
     static QStringList sections(QSettings *settings, const QByteArray &password);
     // Parameter names of one section, as loaded (stored names of a protected
-    // parameter's parts included); empty on failure.
+    // parameter's parts included).
     static QStringList parametersOfSection(QSettings *settings, const QString &section,
                                            const QByteArray &password);
-    // Every parameter as a "section/param" key path; empty on failure.
+    // Every parameter as a "section/param" key path.
     static QStringList parametersOfFile(QSettings *settings, const QByteArray &password);
 
     // ---- Editing: false when the key has no separator or the password fails --
