@@ -181,6 +181,15 @@ void saveProtectedSection(QSettings *settings, const QByteArray &password, const
                 [&prefix](int index) { return prefix + stored::sectionChunk(index); });
 }
 
+// QSettings drops the leading slashes of a name inside a group.
+QStringRef storedName(const QString &param)
+{
+    int start = 0;
+    while (start < param.size() && param.at(start) == QLatin1Char('/'))
+        ++start;
+    return param.midRef(start);
+}
+
 // The name under which QSettings will store a parameter's protection keys and
 // the loader will find it again: QSettings drops leading and trailing slashes of
 // a key and merges repeated ones, and the typed payload text ends a name at
@@ -236,8 +245,9 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
             saveProtectedParam(settings, password, prefix, param, value);
             return;
         }
-        // Names of the parameter layout are never plain content.
-        if (param.startsWith(stored::paramPrefix()) || !value.isValid())
+        // Names of the parameter layout are never plain content, also when they
+        // only become one as QSettings drops the name's leading slashes.
+        if (!value.isValid() || storedName(param).startsWith(stored::paramPrefix()))
             return;
         settings->setValue(joined(prefix, param), value);
     });

@@ -103,6 +103,7 @@ private slots:
     void namesQSettingsChanges_data();
     void namesQSettingsChanges();
     void reservedNamesOnlyDoNotGrow();
+    void layoutNameBehindSlashes();
 
 private:
     Files files;
@@ -548,6 +549,17 @@ void tst_BadInput::reservedNamesOnlyDoNotGrow()
     QVERIFY2(last < first + 100,
              qPrintable(
                      u"%1 bytes after the first save, %2 after four more"_s.arg(first).arg(last)));
+}
+
+void tst_BadInput::layoutNameBehindSlashes()
+{
+    // QSettings drops the leading slashes of a name, so a plain "//packed-param-x"
+    // would land under a layout name that the next save silently drops: the
+    // content would change between the first and the second save.
+    const QVariantMap tree = testutil::makeTree(
+            {{u"net//packed-param-x"_s, u"1"_s}, {u"net/port"_s, u"2"_s}}, testutil::Plain);
+    const QString path = files.save(tree, password);
+    QCOMPARE(files.storedKeys(path).keys(), QStringList {u"net/port"_s});
 }
 
 QTEST_APPLESS_MAIN(tst_BadInput)
