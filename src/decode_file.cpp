@@ -1,3 +1,4 @@
+#include "key_path.h"
 #include "loading.h"
 #include "section_builder.h"
 #include "stored_names.h"
@@ -45,7 +46,7 @@ bool Drovik::parseFileEncrypted(const QSettings *settings, const QByteArray &pas
 
     SectionBuilder builder;
     for (auto it = payload.cbegin(); it != payload.cend(); ++it) {
-        const int split = SectionBuilder::splitPosition(it.key());
+        const int split = keyPathSplit(it.key());
         if (split >= 0)
             builder.setValue(it.key(), split, it.value());
     }

@@ -1,14 +1,26 @@
+#include "key_path.h"
+
 #include <drovik/drovik.h>
+
+namespace drovik {
+
+int keyPathSplit(const QString &key)
+{
+    const QChar *chars = key.constData();
+    for (int i = 0, size = key.size(); i < size; ++i) {
+        if (chars[i] == QLatin1Char('/') || chars[i] == QLatin1Char('\\'))
+            return i;
+    }
+    return -1;
+}
+
+} // namespace drovik
 
 bool Drovik::parseSectionParamByKey(const QString &key, QString &section, QString &param)
 {
-    // Only the first separator splits, so parameter names may hold further
-    // slashes or backslashes.
-    const int slash = key.indexOf(QLatin1Char('/'));
-    const int backslash = key.indexOf(QLatin1Char('\\'));
-    if (slash < 0 && backslash < 0)
+    const int split = drovik::keyPathSplit(key);
+    if (split < 0)
         return false;
-    const int split = (slash < 0) ? backslash : (backslash < 0 ? slash : qMin(slash, backslash));
     section = key.left(split);
     param = key.mid(split + 1);
     return true;

@@ -1,3 +1,4 @@
+#include "key_path.h"
 #include "loading.h"
 #include "section_builder.h"
 #include "stored_names.h"
@@ -72,7 +73,7 @@ QMap<QString, QVariant> Drovik::parseFileUnencryptedGetSections(const QSettings 
     const QStringList keys = settings->allKeys();
     for (const QString &key : keys) {
         // Keys outside every group have no section and never reach the tree.
-        const int split = SectionBuilder::splitPosition(key);
+        const int split = keyPathSplit(key);
         if (split >= 0)
             builder.setValue(key, split, settings->value(key));
     }

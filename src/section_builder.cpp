@@ -4,16 +4,6 @@
 
 namespace drovik {
 
-int SectionBuilder::splitPosition(const QString &key)
-{
-    const QChar *chars = key.constData();
-    for (int i = 0, size = key.size(); i < size; ++i) {
-        if (chars[i] == QLatin1Char('/') || chars[i] == QLatin1Char('\\'))
-            return i;
-    }
-    return -1;
-}
-
 void SectionBuilder::setValue(const QString &key, int split, const QVariant &value)
 {
     // The section name is only copied when it differs from the last key's.

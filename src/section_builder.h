@@ -21,12 +21,8 @@ public:
     { }
 
     // Sets the "value" of the param node named by a key path split at `split`
-    // (see splitPosition()), keeping the node's other entries.
+    // (see keyPathSplit()), keeping the node's other entries.
     void setValue(const QString &key, int split, const QVariant &value);
-
-    // Where Drovik::parseSectionParamByKey splits key: its first '/' or '\\',
-    // or -1 when it has neither.
-    static int splitPosition(const QString &key);
 
     // Every section as a node with "params" and "params-order".
     QMap<QString, QVariant> takeSections();
