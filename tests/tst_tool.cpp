@@ -8,6 +8,9 @@
 #include <QtCore/QRegularExpression>
 #include <QtTest/QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QByteArray password = QByteArrayLiteral("right-pw");
@@ -90,6 +93,12 @@ private slots:
     void edit();
     void errors_data();
     void errors();
+    void keepsWhatItDoesNotTarget_data();
+    void keepsWhatItDoesNotTarget();
+    void staleLocks_data();
+    void staleLocks();
+    void ownerAndMode_data();
+    void ownerAndMode();
     void concurrentSetsLoseNothing();
     void versionAndHelp();
 
@@ -236,7 +245,7 @@ void tst_Tool::changes_data()
     QTest::newRow("set-int-in-section")     << "section" << "set F net/port --type int 9090" << "net/port"  << QVariant(qlonglong(9090)) << "net/packed-section-data000" << "net/port";
     QTest::newRow("set-list-in-file")       << "file"    << "set F new/l --type list a b,c"  << "new/l"     << list                     << "packed-file/data000"        << "new/l";
     QTest::newRow("set-keeps-param")        << "param"   << "set F net/port --type bool yes" << "net/port"  << QVariant(true)           << "net/packed-param-data/port" << "net/port";
-    QTest::newRow("set-beside-marked")      << "marked"  << "set F net/port 1"               << "log/level" << text("debug")            << "log/packed-section-enabled" << "log/packed-section-data000";
+    QTest::newRow("set-protects-marked")    << "marked"  << "set F net/port 1"               << "log/level" << text("debug")            << "log/packed-section-data000" << "log/level";
     QTest::newRow("del-protected-param")    << "param"   << "del F net/port"                 << "net/port"  << none                     << "net/host"                   << "net/packed-param-enabled/port";
     QTest::newRow("del-section")            << "section" << "del-section F net"              << "net/host"  << none                     << "log/level"                  << "net/packed-section-enabled";
     QTest::newRow("protect-key")            << "plain"   << "protect F --key net/port"       << "net/port"  << text("8080")             << "net/packed-param-data/port" << "net/port";
@@ -409,11 +418,134 @@ void tst_Tool::errors()
                  qPrintable(result.report));
 }
 
+void tst_Tool::keepsWhatItDoesNotTarget_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("key");   // read back through a fresh QSettings
+    QTest::addColumn<QString>("value"); // when the exit status is 0
+
+    const QByteArray general("[General]\nversion=3\n[db]\npass=x\n");
+    const QByteArray protectedFile = m_fixtures.value(u"file"_s) + "\n[General]\nv=1\n";
+    // clang-format off
+    QTest::newRow("general-protect-section")  << general                         << "protect F --section db" << 0 << "version" << "3";
+    QTest::newRow("bare-key-del")             << QByteArray("top=1\n[a]\nk=v\n[b]\nk=w\n") << "del F a/k" << 0 << "top" << "1";
+    QTest::newRow("protected-file-set")       << protectedFile                   << "set F net/port 2"       << 0 << "v"       << "1";
+    QTest::newRow("protect-file-refuses")     << general                         << "protect F --file"       << 2 << ""        << "";
+    QTest::newRow("comment-line-set")         << QByteArray("# note\n[a]\nk=v\n") << "set F a/k w"           << 0 << "a/k"     << "w";
+    QTest::newRow("line-without-equals-set")  << QByteArray("[a]\nnote\nk=v\n")  << "set F a/k w"            << 2 << ""        << "";
+    QTest::newRow("binary-line-regen")        << QByteArray("[a]\nk=v\n\x01\xfe\xff\n") << "regen F"         << 2 << ""        << "";
+    // clang-format on
+}
+
+// Exit 0 and every key the command did not target still there, or another
+// status and the file byte for byte as it was.
+void tst_Tool::keepsWhatItDoesNotTarget()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, arguments);
+    QFETCH(int, code);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    const QString path = m_files.write(content);
+    const Result result = drovik(command(arguments, path));
+    QVERIFY2(result.code == code, qPrintable(result.report));
+    if (code != 0)
+        QCOMPARE(testutil::Files::bytes(path), content);
+    else
+        QCOMPARE(m_files.storedKeys(path).value(key).toString(), value);
+}
+
+void tst_Tool::staleLocks_data()
+{
+    QTest::addColumn<QByteArray>("lock");
+    QTest::addColumn<int>("ageSeconds");
+    QTest::addColumn<int>("code");
+
+    // The pid of a shell that has exited, and a live process under its own name.
+    QProcess gone;
+    gone.start(u"sh"_s, {u"-c"_s, u"echo $$"_s});
+    gone.waitForFinished();
+    const QByteArray here = QSysInfo::machineHostName().toUtf8();
+    const QByteArray dead = gone.readAllStandardOutput().trimmed() + "\nsh\n" + here + "\n";
+    const QByteArray live = QByteArray::number(QCoreApplication::applicationPid()) + '\n'
+            + QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8() + '\n' + here
+            + '\n';
+    // clang-format off
+    QTest::newRow("empty")               << QByteArray()                                 << 60    << 0;
+    QTest::newRow("garbled")             << QByteArray("\xff\xfe")                       << 60    << 0;
+    QTest::newRow("dead-process")        << dead                                         << 0     << 0;
+    QTest::newRow("other-host-old")      << QByteArray("4242\ndrovik\nfar.example\n")    << 86400 << 0;
+    QTest::newRow("other-host-recent")   << QByteArray("4242\ndrovik\nfar.example\n")    << 0     << 2;
+    QTest::newRow("live-process")        << live << 86400 << 2;
+    // clang-format on
+}
+
+// A lock nobody holds is taken over; one that is held makes the run give
+// up, naming the lock file, and leave the file as it was.
+void tst_Tool::staleLocks()
+{
+    QFETCH(QByteArray, lock);
+    QFETCH(int, ageSeconds);
+    QFETCH(int, code);
+    const QString path = file(u"plain"_s);
+    QFile lockFile(path + u".drovik-lock"_s);
+    QVERIFY(lockFile.open(QIODevice::WriteOnly) && lockFile.write(lock) == lock.size()
+            && lockFile.flush());
+    QVERIFY(lockFile.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds),
+                                 QFileDevice::FileModificationTime));
+    lockFile.close();
+    const Result result = drovik(command(u"set F net/port 1"_s, path), password,
+                                 {{u"DROVIK_LOCK_TIMEOUT"_s, u"1"_s}});
+    QVERIFY2(result.code == code, qPrintable(result.report));
+    QVERIFY2(code == 0 || result.report.contains(lockFile.fileName()), qPrintable(result.report));
+    QCOMPARE(testutil::Files::bytes(path) == plainIni, code != 0);
+}
+
+void tst_Tool::ownerAndMode_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<int>("mode");
+
+    QTest::newRow("rewrite") << true << 0640;
+    QTest::newRow("create-under-umask-022") << false << 0600;
+}
+
+// As root (CI) the file belongs to nobody: a rewrite by root must not take it
+// from the application that reads it. A new file may hold a secret in plain.
+void tst_Tool::ownerAndMode()
+{
+    QFETCH(bool, exists);
+    QFETCH(int, mode);
+    const QString path = exists ? file(u"plain"_s) : m_files.newPath();
+    const QByteArray name = QFile::encodeName(path);
+    const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+    const gid_t group = geteuid() == 0 ? 65534 : getegid();
+    if (exists) {
+        QCOMPARE(chown(name.constData(), owner, group), 0);
+        QCOMPARE(chmod(name.constData(), mode_t(mode)), 0);
+    }
+    const mode_t umaskBefore = umask(022);
+    const Result result
+            = drovik(command(exists ? u"protect F --section net"_s : u"set F net/port 1"_s, path));
+    umask(umaskBefore);
+    QVERIFY2(result.code == 0, qPrintable(result.report));
+    struct stat after;
+    QCOMPARE(stat(name.constData(), &after), 0);
+    QCOMPARE(int(after.st_mode & 07777), mode);
+    QCOMPARE(after.st_uid, exists ? owner : geteuid());
+    QCOMPARE(after.st_gid, exists ? group : getegid());
+}
+
 // Two writers at once, each storing its own keys into a protected section
 // (so every run loads and saves the whole file): the lock loses none.
 void tst_Tool::concurrentSetsLoseNothing()
 {
     const QString path = file(u"section"_s);
+    // One writer goes through a symbolic link: the lock is the file's, not the name's.
+    const QString link = path + u"-link.ini"_s;
+    QVERIFY(QFile::link(path, link));
     const QString script = QStringLiteral("i=0; while [ $i -lt 20 ]; do i=$((i+1)); \"$0\" set "
                                           "\"$1\" net/$2$i v$i || exit 1; done");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -423,12 +555,14 @@ void tst_Tool::concurrentSetsLoseNothing()
     for (int lane = 0; lane < 2; ++lane) {
         writers[lane].setProcessEnvironment(environment);
         writers[lane].start(u"/bin/sh"_s,
-                            {u"-c"_s, script, QStringLiteral(DROVIK_TOOL_PATH), path, lanes[lane]});
+                            {u"-c"_s, script, QStringLiteral(DROVIK_TOOL_PATH), lane ? path : link,
+                             lanes[lane]});
     }
     for (QProcess &writer : writers) {
         QVERIFY(writer.waitForFinished(120000));
         QVERIFY2(writer.exitCode() == 0, writer.readAllStandardError().constData());
     }
+    QVERIFY(QFileInfo(link).isSymLink());
     QVERIFY(m_files.storedKeys(path).contains(u"net/packed-section-data000"_s));
     const QSettings copy(m_files.copy(path), QSettings::IniFormat);
     for (const QString &lane : lanes) {

@@ -48,6 +48,20 @@ int finish(Session *session, bool done)
     return done ? session->commit() : session->wrongPassword();
 }
 
+// The whole file's cipher text has no place for keys outside any section:
+// protecting the file around them would leave them in plain, unasked.
+int checkNoUngroupedKeys(const Session &session)
+{
+    const QStringList keys = session.file.ungroupedKeys();
+    if (keys.isEmpty())
+        return Exit::Ok;
+    return fail(Exit::Usage,
+                QStringLiteral("%1: %2 outside any section cannot be protected with the file; "
+                               "nothing was changed. Move them into a section (drovik set, then "
+                               "delete the old lines by hand) or protect sections instead")
+                        .arg(session.path(), keys.join(QStringLiteral(", "))));
+}
+
 // Protection does not nest in storage: a section inside a protected file, or
 // a parameter inside a protected section, has none of its own. Say so rather
 // than let a change that stores nothing look done; outer parts that this run
@@ -99,7 +113,8 @@ int changeProtection(const QStringList &arguments, bool protect)
     Session session(line.positional().constFirst());
     if ((status = session.open(Access::Change, line.passwordOptions(),
                                protect ? PasswordNeed::Always : PasswordNeed::WhenProtected))
-        || (status = checkTargets(session, sections, keys)))
+        || (status = checkTargets(session, sections, keys))
+        || (protect && fileTargeted && (status = checkNoUngroupedKeys(session))))
         return status;
     for (const QString &section : sections)
         noteCovered(session.view, section, section, protect, fileTargeted, sections);
@@ -238,9 +253,9 @@ int runPasswd(const QStringList &arguments)
         note(QStringLiteral("%1 holds nothing protected yet; the new password applies to what "
                             "is protected from now on")
                      .arg(session.path()));
-    return finish(
-            &session,
-            Drovik::changePassword(session.settings(), session.secret(), newPassword.bytes()));
+    if (!Drovik::changePassword(session.settings(), session.secret(), newPassword.bytes()))
+        return session.wrongPassword();
+    return session.commit(newPassword.bytes());
 }
 
 int runRegen(const QStringList &arguments)

@@ -69,7 +69,9 @@ int runEdit(const QStringList &arguments)
         return fail(Exit::IoError, error);
     if ((status = session.open(Access::Read, line.passwordOptions())))
         return status;
-    const ConfigView before = session.view;
+    ConfigView before = session.view;
+    // Keys outside any section are no part of the edit; every write keeps them.
+    before.ungrouped.clear();
     session.file.close();
 
     PrivateCopy copy;

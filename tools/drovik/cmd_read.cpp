@@ -37,6 +37,9 @@ QString statusTree(const QString &path, const ConfigView &view)
 {
     QList<QPair<QString, QString>> rows {{path, protectionName(view.protection)}};
     bool anyMarked = view.protection == Protection::Marked;
+    // Outside any section: never covered by the file's protection.
+    for (const ParamView &param : view.ungrouped)
+        rows.append({QStringLiteral("  ") + param.name, protectionName(param.protection)});
     for (const SectionView &section : view.sections) {
         rows.append({QStringLiteral("  [%1]").arg(section.name),
                      stateLabel(section.protection, view.protection, "file")});
@@ -103,7 +106,7 @@ int runList(const QStringList &arguments)
 {
     CommandLine line(QStringLiteral("list"),
                      QStringLiteral("Lists the sections of FILE, or the parameters of SECTION, in "
-                                    "file order. Never writes FILE."),
+                                    "the order QSettings gives them (sorted). Never writes FILE."),
                      CommandLine::Password | CommandLine::Json);
     line.addPositional(QStringLiteral("SECTION"), QStringLiteral("A section name."),
                        QStringLiteral("[SECTION]"));
@@ -135,7 +138,8 @@ int runKeys(const QStringList &arguments)
     CommandLine line(
             QStringLiteral("keys"),
             QStringLiteral("Lists every parameter of FILE as a key path SECTION/PARAMETER, "
-                           "in file order. Never writes FILE."),
+                           "in the order QSettings gives them (sorted); keys outside any "
+                           "section come first, by their bare names. Never writes FILE."),
             CommandLine::Password | CommandLine::Json);
     int status = Exit::Ok;
     if (!line.parse(arguments, 1, 1, &status))

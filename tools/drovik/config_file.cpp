@@ -1,10 +1,17 @@
 #include "config_file.h"
 
+#include "console.h"
+#include "file_lock.h"
+#include "file_replace.h"
+#include "ini_lines.h"
+
+#include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
-#include <QtCore/QLockFile>
 #include <QtCore/QSettings>
+#include <QtCore/QTemporaryDir>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -14,6 +21,25 @@ namespace {
 bool allowed(const QString &path, int mode)
 {
     return ::access(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+// The one name of the file, whatever link or spelling led to it; for a file
+// yet to be created, its resolved directory and its name.
+QString resolvedPath(const QString &path)
+{
+    const QFileInfo file(path);
+    if (file.exists())
+        return file.canonicalFilePath();
+    return QFileInfo(file.absolutePath()).canonicalFilePath() + QLatin1Char('/') + file.fileName();
+}
+
+bool readAll(const QString &path, QByteArray *content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    *content = file.readAll();
+    return file.error() == QFile::NoError;
 }
 
 } // namespace
@@ -37,72 +63,126 @@ bool ConfigFile::check(Access access, QString *error) const
                              .arg(m_path);
         return error->isEmpty();
     }
+    const QFileInfo target(file.canonicalFilePath());
     if (!file.isFile())
         *error = QStringLiteral("%1: not a regular file").arg(m_path);
     else if (!allowed(m_path, R_OK))
         *error = QStringLiteral("%1: permission denied (cannot read)").arg(m_path);
     else if (access != Access::Read && !allowed(m_path, W_OK))
         *error = QStringLiteral("%1: permission denied (cannot write)").arg(m_path);
-    else if (access != Access::Read && !allowed(directory.filePath(), W_OK | X_OK))
-        // QSettings replaces the file through a new one beside it, and the lock lives there too.
+    else if (access != Access::Read && !allowed(target.absolutePath(), W_OK | X_OK))
+        // The new content arrives as a new file beside the old one, and the lock lives there too.
         *error = QStringLiteral("%1: cannot change the file: its directory is not writable")
                          .arg(m_path);
     return error->isEmpty();
 }
 
-bool ConfigFile::lock(QString *error)
-{
-    m_lock = std::make_unique<QLockFile>(m_path + QStringLiteral(".drovik-lock"));
-    // No age limit: a slow run is no stale lock. A lock left by a process
-    // that died is still taken over (QLockFile checks the process id).
-    m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(lockTimeoutMs))
-        return true;
-    if (m_lock->error() != QLockFile::LockFailedError) {
-        *error = QStringLiteral("%1: cannot create the lock file %1.drovik-lock").arg(m_path);
-        return false;
-    }
-    qint64 pid = 0;
-    QString host;
-    QString application;
-    const QString holder = m_lock->getLockInfo(&pid, &host, &application)
-            ? QStringLiteral(" (pid %1)").arg(pid)
-            : QString();
-    *error = QStringLiteral("%1: in use by another process%2; try again later").arg(m_path, holder);
-    return false;
-}
-
 bool ConfigFile::open(Access access, QString *error)
 {
+    close();
     if (!check(access, error))
         return false;
-    if (access != Access::Read && !lock(error))
-        return false;
-    m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
-    switch (m_settings->status()) {
-    case QSettings::NoError:
-        return true;
-    case QSettings::AccessError:
+    m_target = resolvedPath(m_path);
+    if (access != Access::Read) {
+        m_lock = std::make_unique<FileLock>(m_target + QStringLiteral(".drovik-lock"));
+        if (!m_lock->acquire(lockTimeoutMs(), error)) {
+            *error = QStringLiteral("%1: %2").arg(m_path, *error);
+            return false;
+        }
+    }
+    m_existed = QFileInfo::exists(m_target);
+    if (m_existed && !readAll(m_target, &m_original)) {
         *error = QStringLiteral("%1: cannot read the file").arg(m_path);
         return false;
-    case QSettings::FormatError:
-        *error = QStringLiteral("%1: not an INI file").arg(m_path);
+    }
+    const QStringList unreadable = unreadableLines(m_original);
+    if (!unreadable.isEmpty() && access != Access::Read) {
+        *error = QStringLiteral("%1: %2 is no INI text, and the file would lose it on writing; "
+                                "nothing was changed. Make it a comment (';' first) or remove it")
+                         .arg(m_path, unreadable.join(QStringLiteral(", ")));
         return false;
     }
-    return false;
+    for (const QString &line : unreadable)
+        note(QStringLiteral("%1: %2 is no INI text; ignored").arg(m_path, line));
+    if (access == Access::Read)
+        m_settings = std::make_unique<QSettings>(m_target, QSettings::IniFormat);
+    else if (!openCopy(error))
+        return false;
+    // A format error only says that some line did not parse: those lines are
+    // judged above, and comments are no error.
+    if (m_settings->status() == QSettings::AccessError) {
+        *error = QStringLiteral("%1: cannot read the file").arg(m_path);
+        return false;
+    }
+    const QStringList keys = m_settings->childKeys();
+    for (const QString &key : keys)
+        m_ungrouped.append({key, m_settings->value(key)});
+    return true;
+}
+
+bool ConfigFile::openCopy(QString *error)
+{
+    m_copyDirectory
+            = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/drovik-XXXXXX"));
+    const QString copy = m_copyDirectory->filePath(QStringLiteral("copy.ini"));
+    const QByteArray name = QFile::encodeName(copy);
+    const int fd = m_copyDirectory->isValid()
+            ? ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+            : -1;
+    QFile file;
+    const bool written = fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFile::AutoCloseHandle)
+            && file.write(m_original) == m_original.size() && file.flush();
+    if (fd >= 0 && !file.isOpen())
+        ::close(fd);
+    file.close();
+    if (!written) {
+        *error = QStringLiteral("%1: cannot make a private working copy in %2")
+                         .arg(m_path, QDir::tempPath());
+        return false;
+    }
+    m_settings = std::make_unique<QSettings>(copy, QSettings::IniFormat);
+    return true;
+}
+
+QStringList ConfigFile::ungroupedKeys() const
+{
+    QStringList keys;
+    for (const auto &entry : m_ungrouped)
+        keys.append(entry.first);
+    return keys;
 }
 
 void ConfigFile::close()
 {
     m_settings.reset();
+    m_copyDirectory.reset();
     m_lock.reset();
+    m_ungrouped.clear();
+    m_original.clear();
 }
 
 bool ConfigFile::commit(QString *error)
 {
+    for (const auto &entry : qAsConst(m_ungrouped))
+        m_settings->setValue(entry.first, entry.second);
     m_settings->sync();
-    if (m_settings->status() == QSettings::NoError)
+    QByteArray content;
+    if (m_settings->status() == QSettings::AccessError
+        || !readAll(m_settings->fileName(), &content)) {
+        *error = QStringLiteral("%1: cannot write the private working copy; nothing was changed")
+                         .arg(m_path);
+        return false;
+    }
+    if (m_existed && content == m_original)
         return true;
-    *error = QStringLiteral("%1: could not be written").arg(m_path);
-    return false;
+    // Another program (not this tool: it waits for the lock) may have written
+    // the file since it was read; replacing it would lose that change.
+    QByteArray now;
+    if (QFileInfo::exists(m_target) != m_existed || (m_existed && !readAll(m_target, &now))
+        || now != m_original) {
+        *error = QStringLiteral("%1: changed by another program meanwhile; nothing was changed")
+                         .arg(m_path);
+        return false;
+    }
+    return replaceFile(m_target, content, error);
 }

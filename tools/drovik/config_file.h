@@ -1,12 +1,16 @@
 #ifndef DROVIK_TOOL_CONFIG_FILE_H
 #define DROVIK_TOOL_CONFIG_FILE_H
 
+#include <QtCore/QList>
+#include <QtCore/QPair>
 #include <QtCore/QString>
+#include <QtCore/QVariant>
 
 #include <memory>
 
-class QLockFile;
+class FileLock;
 class QSettings;
+class QTemporaryDir;
 
 // How a command uses its FILE.
 enum class Access {
@@ -16,10 +20,16 @@ enum class Access {
 };
 
 // One configuration file opened for one command. Every check that can fail
-// runs before anything is read, so a command never stops half-way. Commands
-// that write hold a lock beside the file (FILE.drovik-lock; QSettings itself
-// takes FILE.lock while it writes) from before the load until after the save,
-// so two concurrent runs never lose each other's change.
+// runs before anything is read, so a command never stops half-way.
+//
+// A writing command never lets QSettings write the file itself: the library
+// works on a private copy (a 0600 file in a 0700 directory), and commit()
+// puts the result in place with one rename that keeps owner, group and mode.
+// So the file is either the old one or the new one, never half of each, and
+// a symbolic link still points at it. The command holds a lock on the
+// resolved path (RESOLVED.drovik-lock) from before the load until after the
+// rename, so two runs never lose each other's change, whatever path each was
+// given.
 class ConfigFile
 {
 public:
@@ -30,23 +40,28 @@ public:
     bool open(Access access, QString *error);
     // The checks of open() alone, for a command that reads now and writes later.
     bool check(Access access, QString *error) const;
-    // Writes what the library changed and reports a write that failed.
+    // Puts back the keys outside any section (the library's saves drop them),
+    // then replaces the file with the copy if anything changed.
     bool commit(QString *error);
-    // Drops the settings (writing what they still hold), then the lock.
+    // Drops the copy and the lock; the file stays as commit() left it.
     void close();
 
     const QString &path() const { return m_path; }
     QSettings *settings() const { return m_settings.get(); }
-
-    static constexpr int lockTimeoutMs = 30000;
+    // Keys outside any section, as QSettings names them, in its order.
+    QStringList ungroupedKeys() const;
 
 private:
-    bool lock(QString *error);
+    bool openCopy(QString *error);
 
     QString m_path;
-    // Declared before the settings: destroyed after them, so any write the
-    // settings still do on destruction happens under the lock.
-    std::unique_ptr<QLockFile> m_lock;
+    QString m_target; // the resolved path: what is locked and replaced
+    bool m_existed = false;
+    QByteArray m_original;
+    QList<QPair<QString, QVariant>> m_ungrouped;
+    // Declared first, destroyed last: the copy goes while the lock is held.
+    std::unique_ptr<FileLock> m_lock;
+    std::unique_ptr<QTemporaryDir> m_copyDirectory;
     std::unique_ptr<QSettings> m_settings;
 };
 

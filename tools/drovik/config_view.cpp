@@ -88,6 +88,8 @@ const ParamView *ConfigView::param(const QString &keyPath) const
 QStringList ConfigView::keyPaths() const
 {
     QStringList paths;
+    for (const ParamView &param : ungrouped)
+        paths.append(param.name);
     for (const SectionView &section : sections) {
         for (const ParamView &param : section.params)
             paths.append(section.name + QLatin1Char('/') + param.name);
@@ -103,6 +105,9 @@ bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *v
     view->protection
             = protectionOf(tree, "encrypted-file", stored, QStringLiteral("packed-file/public"),
                            QStringLiteral("packed-file/data000"));
+    const QStringList ungrouped = stored.childKeys();
+    for (const QString &name : ungrouped)
+        view->ungrouped.append({name, stored.value(name), Protection::Plain});
     const QVariantMap sections = tree.value(sectionsEntry).toMap();
     for (const QString &sectionName : namesInOrder(tree, sectionsOrderEntry, sections)) {
         const QVariantMap node = sections.value(sectionName).toMap();

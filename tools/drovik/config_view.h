@@ -36,13 +36,19 @@ struct SectionView
 // the next save, in the order that save writes it, each part with the
 // protection it has in the file today. Parts inside a protected section or
 // file carry no protection of their own in storage, so they show as plain.
+//
+// Keys outside any section (above the first one, or in [General]) are no
+// part of the library's configuration: they stay in plain, even in a
+// protected file, and the tool keeps them on every write.
 struct ConfigView
 {
     Protection protection = Protection::Plain;
+    QList<ParamView> ungrouped;
     QList<SectionView> sections;
 
     const SectionView *section(const QString &name) const;
     const ParamView *param(const QString &keyPath) const;
+    // The keys outside any section by their bare names, then SECTION/PARAMETER.
     QStringList keyPaths() const;
 };
 

@@ -103,7 +103,12 @@ QString iniValueText(const QVariant &value)
 
 QByteArray iniText(const ConfigView &view, const QString &preamble)
 {
-    QString text = preamble + comment("file", view.protection);
+    QString text = preamble;
+    // Before the first section, where QSettings reads keys outside any section.
+    for (const ParamView &param : view.ungrouped)
+        text += escapedName(param.name) + QLatin1Char('=') + iniValueText(param.value)
+                + QLatin1Char('\n');
+    text += comment("file", view.protection);
     for (const SectionView &section : view.sections) {
         if (!text.isEmpty())
             text += QLatin1Char('\n');

@@ -24,24 +24,35 @@ QJsonValue valueToJson(const QVariant &value)
     }
 }
 
+namespace {
+
+QJsonArray paramsToJson(const QList<ParamView> &params, bool withValues)
+{
+    QJsonArray array;
+    for (const ParamView &param : params) {
+        QJsonObject entry {{QStringLiteral("name"), param.name},
+                           {QStringLiteral("protection"), protectionName(param.protection)}};
+        if (withValues)
+            entry.insert(QStringLiteral("value"), valueToJson(param.value));
+        array.append(entry);
+    }
+    return array;
+}
+
+} // namespace
+
 QJsonObject viewToJson(const ConfigView &view, bool withValues)
 {
     QJsonArray sections;
     for (const SectionView &section : view.sections) {
-        QJsonArray params;
-        for (const ParamView &param : section.params) {
-            QJsonObject entry {{QStringLiteral("name"), param.name},
-                               {QStringLiteral("protection"), protectionName(param.protection)}};
-            if (withValues)
-                entry.insert(QStringLiteral("value"), valueToJson(param.value));
-            params.append(entry);
-        }
+        const QJsonArray params = paramsToJson(section.params, withValues);
         sections.append(
                 QJsonObject {{QStringLiteral("name"), section.name},
                              {QStringLiteral("protection"), protectionName(section.protection)},
                              {QStringLiteral("parameters"), params}});
     }
     return QJsonObject {{QStringLiteral("protection"), protectionName(view.protection)},
+                        {QStringLiteral("ungrouped"), paramsToJson(view.ungrouped, withValues)},
                         {QStringLiteral("sections"), sections}};
 }
 

@@ -6,8 +6,10 @@
 class QVariant;
 struct ConfigView;
 
-// {"protection": ..., "sections": [{"name", "protection", "parameters": [{"name",
-// "protection", "value"?}]}]}; values only with withValues.
+// {"protection": ..., "ungrouped": [PARAMETER...], "sections": [{"name", "protection",
+// "parameters": [{"name", "protection", "value"?}]}]} where PARAMETER is {"name", "protection",
+// "value"?} and ungrouped holds the keys outside any section; values only
+// with withValues.
 QJsonObject viewToJson(const ConfigView &view, bool withValues);
 
 // A value as JSON: texts, numbers and booleans as such, lists as arrays.

@@ -30,7 +30,21 @@ int Session::wrongPassword() const
 
 int Session::commit()
 {
+    return commit(password.bytes());
+}
+
+int Session::commit(const QByteArray &currentPassword)
+{
     QString error;
+    QVariantMap tree;
+    if (!Drovik::getFileDataWithSaving(file.settings(), currentPassword, &tree))
+        return fail(Exit::IoError,
+                    QStringLiteral("%1: cannot protect what is marked; nothing was changed")
+                            .arg(path()));
+    const QStringList ungrouped = file.ungroupedKeys();
+    if (tree.value(QStringLiteral("encrypted-file")).toBool() && !ungrouped.isEmpty())
+        note(QStringLiteral("%1: %2 stay in plain outside the file's protection")
+                     .arg(path(), ungrouped.join(QStringLiteral(", "))));
     return file.commit(&error) ? Exit::Ok : fail(Exit::IoError, error);
 }
 

@@ -29,8 +29,11 @@ public:
 
     // Reports a password that does not open the file; returns the status.
     int wrongPassword() const;
-    // Writes what the command changed and reports a failed write.
+    // Stores protected whatever is marked (the library's one-key shortcut
+    // leaves it plain), then writes what the command changed and reports a
+    // failed write. passwd passes the new password.
     int commit();
+    int commit(const QByteArray &currentPassword);
 
     ConfigFile file;
     Secret password;
