@@ -434,6 +434,7 @@ void tst_Tool::keepsWhatItDoesNotTarget_data()
     QTest::newRow("protected-file-set")       << protectedFile                   << "set F net/port 2"       << 0 << "v"       << "1";
     QTest::newRow("protect-file-refuses")     << general                         << "protect F --file"       << 2 << ""        << "";
     QTest::newRow("comment-line-set")         << QByteArray("# note\n[a]\nk=v\n") << "set F a/k w"           << 0 << "a/k"     << "w";
+    QTest::newRow("byte-order-mark-set")      << QByteArray("\xef\xbb\xbf[a]\nk=v\n") << "set F a/k w"  << 0 << "a/k"     << "w";
     QTest::newRow("line-without-equals-set")  << QByteArray("[a]\nnote\nk=v\n")  << "set F a/k w"            << 2 << ""        << "";
     QTest::newRow("binary-line-regen")        << QByteArray("[a]\nk=v\n\x01\xfe\xff\n") << "regen F"         << 2 << ""        << "";
     // clang-format on

@@ -19,7 +19,10 @@ QString printable(const QByteArray &line)
 QStringList unreadableLines(const QByteArray &text)
 {
     QStringList found;
-    const QList<QByteArray> lines = text.split('\n');
+    // QSettings skips a UTF-8 byte order mark before the first line.
+    const QByteArray bom("\xef\xbb\xbf");
+    const QList<QByteArray> lines
+            = (text.startsWith(bom) ? text.mid(bom.size()) : text).split('\n');
     bool continued = false;
     for (int index = 0; index < lines.size(); ++index) {
         QByteArray line = lines.at(index);
