@@ -42,6 +42,16 @@ bool readAll(const QString &path, QByteArray *content)
     return file.error() == QFile::NoError;
 }
 
+// A few of them are enough to find the spot; a binary file has hundreds.
+QString firstLines(const QStringList &lines)
+{
+    const int shown = 3;
+    QString text = lines.mid(0, shown).join(QStringLiteral(", "));
+    if (lines.size() > shown)
+        text += QStringLiteral(" (and %1 more lines)").arg(lines.size() - shown);
+    return text;
+}
+
 } // namespace
 
 ConfigFile::ConfigFile(const QString &path) : m_path(path) { }
@@ -99,7 +109,7 @@ bool ConfigFile::open(Access access, QString *error)
     if (!unreadable.isEmpty() && access != Access::Read) {
         *error = QStringLiteral("%1: %2 is no INI text, and the file would lose it on writing; "
                                 "nothing was changed. Make it a comment (';' first) or remove it")
-                         .arg(m_path, unreadable.join(QStringLiteral(", ")));
+                         .arg(m_path, firstLines(unreadable));
         return false;
     }
     for (const QString &line : unreadable)
