@@ -237,7 +237,7 @@ void tst_ToolSecrets::editMerges_data()
     QTest::newRow("both-made-the-same-change")    << "sed -i s/^port=8080/port=9999/ \"$1\"; SET net/port 9999"      << 0 << "log/level=debug net/host=alpha net/port=9999";
     QTest::newRow("other-key-changed-meanwhile")  << "sed -i s/^port=8080/port=9090/ \"$1\"; SET log/level info"     << 0 << "log/level=info net/host=alpha net/port=9090";
     QTest::newRow("section-deleted-key-added")    << "sed -i '/^\\[net\\]/d; /^host=/d; /^port=/d' \"$1\"; SET net/new 1" << 0 << "log/level=debug net/new=1";
-    QTest::newRow("invalid-text-no-terminal")     << "echo '[broken' >> \"$1\"; SET log/level info"                  << 2 << "log/level=info net/host=alpha net/port=8080";
+    QTest::newRow("line-without-equals")         << "echo 'port 9090' >> \"$1\"; SET log/level info"               << 2 << "log/level=info net/host=alpha net/port=8080";
     // clang-format on
 }
 

@@ -97,8 +97,11 @@ int runEdit(const QStringList &arguments)
             break;
         QSettings editedSettings(copy.filePath(), QSettings::IniFormat);
         editedSettings.setIniCodec("UTF-8");
+        // QSettings parses a section when its keys are first read, so the
+        // status counts only after every key was.
+        const EditChanges found = editChanges(before, editedSettings);
         if (editedSettings.status() == QSettings::NoError) {
-            changes = editChanges(before, editedSettings);
+            changes = found;
             break;
         }
         const QString reason = QStringLiteral("the edited text is not valid INI (%1)")
@@ -110,7 +113,7 @@ int runEdit(const QStringList &arguments)
                               "status, as :cq in vi, to give up)"));
     }
     for (const QString &key : changes.ignoredKeys)
-        note(QStringLiteral("ignored %1: it is outside any section").arg(key));
+        note(QStringLiteral("ignored '%1': a key needs a section and a name").arg(key));
     if (!changes.isEmpty()) {
         if ((status = session.open(Access::Change, line.passwordOptions())))
             return status;

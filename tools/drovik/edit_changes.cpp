@@ -27,7 +27,8 @@ EditChanges editChanges(const ConfigView &before, const QSettings &edited)
     for (const QString &key : editedKeys) {
         QString section;
         QString param;
-        if (!Drovik::parseSectionParamByKey(key, section, param)) {
+        // "=value" reads as a key without a name, which would land outside any section.
+        if (!Drovik::parseSectionParamByKey(key, section, param) || param.isEmpty()) {
             changes.ignoredKeys.append(key);
             continue;
         }

@@ -16,7 +16,7 @@ struct EditChanges
 {
     QStringList removedKeys;                // every key shown and deleted, a deleted section's too
     QList<QPair<QString, QVariant>> values; // key path and new value
-    QStringList ignoredKeys;                // outside any section: the library keeps none
+    QStringList ignoredKeys;                // outside any section, or without a name
 
     bool isEmpty() const { return removedKeys.isEmpty() && values.isEmpty(); }
 };
