@@ -224,13 +224,15 @@ bool readPassword(const PasswordOptions &options, const QString &prompt, Secret 
     return true;
 }
 
-bool confirmPassword(const Secret &password, QString *error)
+bool confirmPassword(Secret *password, QString *error)
 {
-    if (!password.isTyped())
+    if (!password->isTyped())
         return true;
     Secret again;
-    if (readTerminal(QStringLiteral("Again: "), &again) && password.equals(again))
+    if (readTerminal(QStringLiteral("Again: "), &again) && password->equals(again)) {
+        password->setTyped(false);
         return true;
+    }
     *error = QStringLiteral("the two passwords differ; nothing was changed");
     return false;
 }
@@ -251,7 +253,7 @@ bool readNewPassword(const QString &file, const QString &prompt, Secret *passwor
         if (!readTerminal(prompt, password))
             return false;
         source = QStringLiteral("the new password typed");
-        if (!password->bytes().isEmpty() && !confirmPassword(*password, error))
+        if (!password->bytes().isEmpty() && !confirmPassword(password, error))
             return false;
     } else {
         *error = QStringLiteral("no new password: run on a terminal, give --new-password-file "

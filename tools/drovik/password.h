@@ -19,9 +19,10 @@ public:
     // that loads twice asks once.
     bool isGiven() const { return m_given; }
     void setGiven() { m_given = true; }
-    // Whether it was typed on the terminal, where a typo goes unseen.
+    // Whether it was typed on the terminal, where a typo goes unseen, and
+    // not yet typed a second time to match.
     bool isTyped() const { return m_typed; }
-    void setTyped() { m_typed = true; }
+    void setTyped(bool typed = true) { m_typed = typed; }
     bool equals(const Secret &other) const;
     // False when the password would grow beyond the limit.
     bool append(const char *data, int size);
@@ -57,7 +58,7 @@ bool readPassword(const PasswordOptions &options, const QString &prompt, Secret 
 
 // A typed password that nothing can check yet (the file holds nothing
 // protected) is asked again; false with *error when the two differ.
-bool confirmPassword(const Secret &password, QString *error);
+bool confirmPassword(Secret *password, QString *error);
 
 // The new password of `drovik passwd`: --new-password-file, then
 // DROVIK_NEW_PASSWORD, then the terminal, asked twice. Never empty.

@@ -41,8 +41,7 @@ int Session::open(Access access, const PasswordOptions &options, PasswordNeed ne
         return wrongPassword();
     // Nothing protected can check a password that is about to protect: a typo
     // would lock the file for good, so a typed one is asked twice.
-    if (asked && access != Access::Read && !holdsProtectedPart(view)
-        && !confirmPassword(password, &error))
+    if (access != Access::Read && !holdsProtectedPart(view) && !confirmPassword(&password, &error))
         return fail(Exit::Usage, error);
     return Exit::Ok;
 }
