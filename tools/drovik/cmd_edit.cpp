@@ -13,6 +13,8 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QSettings>
 
+#include <unistd.h>
+
 namespace {
 
 const QString preamble = QStringLiteral(
@@ -24,11 +26,10 @@ QString summary(const QString &path, const EditChanges &changes)
 {
     if (changes.isEmpty())
         return QStringLiteral("%1: no changes\n").arg(path);
-    return QStringLiteral("%1: %2 value(s) set, %3 parameter(s) and %4 section(s) deleted\n")
+    return QStringLiteral("%1: %2 value(s) set, %3 parameter(s) deleted\n")
             .arg(path)
             .arg(changes.values.size())
-            .arg(changes.removedKeys.size())
-            .arg(changes.removedSections.size());
+            .arg(changes.removedKeys.size());
 }
 
 // Applies the changes through the library, on the file as it is now.
@@ -36,14 +37,19 @@ bool apply(const Session &session, const EditChanges &changes)
 {
     QSettings *settings = session.settings();
     const QByteArray &secret = session.secret();
-    bool done = changes.removedSections.isEmpty()
-            || Drovik::delSections(settings, changes.removedSections, secret);
-    done = done
-            && (changes.removedKeys.isEmpty()
-                || Drovik::delParams(settings, changes.removedKeys, secret));
+    QStringList sections;
+    const QStringList keys = keysToRemove(changes, session.view, &sections);
+    bool done = sections.isEmpty() || Drovik::delSections(settings, sections, secret);
+    done = done && (keys.isEmpty() || Drovik::delParams(settings, keys, secret));
     for (const auto &change : changes.values)
         done = done && Drovik::setValue(settings, change.first, change.second, secret);
     return done;
+}
+
+// Someone at a terminal can fix the text; a script cannot.
+bool interactive()
+{
+    return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
 }
 
 } // namespace
@@ -54,9 +60,11 @@ int runEdit(const QStringList &arguments)
                      QStringLiteral("Opens the decrypted configuration as INI text in $VISUAL or "
                                     "$EDITOR (else vi), then applies what changed: changed and "
                                     "new values are set, removed keys and sections deleted, and "
-                                    "each part keeps its protection. The decrypted copy lives "
-                                    "in a private temporary directory that is removed "
-                                    "afterwards."),
+                                    "each part keeps its protection. Only the changes are applied, "
+                                    "to the file as it is then: a key also changed by someone "
+                                    "else meanwhile is a conflict, and nothing is changed. The "
+                                    "decrypted copy lives in a private temporary directory that "
+                                    "is removed afterwards."),
                      CommandLine::Password);
     int status = Exit::Ok;
     if (!line.parse(arguments, 1, 1, &status))
@@ -74,29 +82,44 @@ int runEdit(const QStringList &arguments)
 
     PrivateCopy copy;
     const QByteArray text = iniText(before, preamble.arg(session.path()));
-    if (!copy.create(QFileInfo(session.path()).fileName(), text, &error)
-        || !runEditor(copy.filePath(), &error))
+    if (!copy.create(QFileInfo(session.path()).fileName(), text, &error))
         return fail(Exit::IoError, error);
-    QByteArray edited;
-    if (!copy.read(&edited))
-        return fail(Exit::IoError,
-                    QStringLiteral("cannot read back the edited text; nothing "
-                                   "was changed"));
     EditChanges changes;
-    if (edited != text) {
+    for (;;) {
+        QByteArray edited;
+        if (!runEditor(copy.filePath(), &error))
+            return fail(Exit::IoError, error);
+        if (!copy.read(&edited))
+            return fail(Exit::IoError,
+                        QStringLiteral("cannot read back the edited text; nothing "
+                                       "was changed"));
+        if (edited == text)
+            break;
         QSettings editedSettings(copy.filePath(), QSettings::IniFormat);
         editedSettings.setIniCodec("UTF-8");
-        if (editedSettings.status() != QSettings::NoError)
-            return fail(Exit::IoError,
-                        QStringLiteral("the edited text is not valid INI; nothing "
-                                       "was changed"));
-        changes = editChanges(before, editedSettings);
+        if (editedSettings.status() == QSettings::NoError) {
+            changes = editChanges(before, editedSettings);
+            break;
+        }
+        const QString reason = QStringLiteral("the edited text is not valid INI (%1)")
+                                       .arg(invalidIniReason(edited));
+        if (!interactive())
+            return fail(Exit::IoError, reason + QStringLiteral("; nothing was changed"));
+        note(reason
+             + QStringLiteral("; opening the editor again (leave it with an error "
+                              "status, as :cq in vi, to give up)"));
     }
     for (const QString &key : changes.ignoredKeys)
         note(QStringLiteral("ignored %1: it is outside any section").arg(key));
     if (!changes.isEmpty()) {
         if ((status = session.open(Access::Change, line.passwordOptions())))
             return status;
+        const QStringList conflicts = conflictingKeys(changes, before, session.view);
+        if (!conflicts.isEmpty())
+            return fail(Exit::IoError,
+                        QStringLiteral("%1: changed meanwhile by someone else: %2; nothing was "
+                                       "changed")
+                                .arg(session.path(), conflicts.join(QStringLiteral(", "))));
         if ((status = apply(session, changes) ? session.commit() : session.wrongPassword()))
             return status;
     }

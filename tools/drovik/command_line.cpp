@@ -35,7 +35,9 @@ CommandLine::CommandLine(const QString &command, const QString &description, int
                      QStringLiteral("Read the password from PATH (one final line break is "
                                     "dropped)."),
                      QStringLiteral("PATH")),
-      m_noPassword(QStringLiteral("no-password"), QStringLiteral("Use the empty password."))
+      m_noPassword(QStringLiteral("no-password"),
+                   QStringLiteral("Use the empty password (from no other source is an empty "
+                                  "one taken)."))
 {
     QString text = description;
     if (features & Password)

@@ -4,8 +4,27 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Ours without any DROVIK_ variable: whatever the environment gave the tool
+// for itself (a password above all) never reaches the editor or what it starts.
+std::vector<char *> editorEnvironment()
+{
+    std::vector<char *> entries;
+    for (char **entry = environ; *entry; ++entry) {
+        if (std::strncmp(*entry, "DROVIK_", 7) != 0)
+            entries.push_back(*entry);
+    }
+    entries.push_back(nullptr);
+    return entries;
+}
+
+} // namespace
 
 QString editorCommand()
 {
@@ -34,12 +53,14 @@ bool runEditor(const QString &path, QString *error)
     sigaction(SIGINT, &ignore, &oldInt);
     sigaction(SIGQUIT, &ignore, &oldQuit);
 
+    const std::vector<char *> environment = editorEnvironment();
+    const char *const shellArguments[]
+            = {"sh", "-c", script.constData(), "sh", file.constData(), nullptr};
     const pid_t pid = fork();
     if (pid == 0) {
         sigaction(SIGINT, &oldInt, nullptr);
         sigaction(SIGQUIT, &oldQuit, nullptr);
-        execl("/bin/sh", "sh", "-c", script.constData(), "sh", file.constData(),
-              static_cast<char *>(nullptr));
+        execve("/bin/sh", const_cast<char *const *>(shellArguments), environment.data());
         _exit(127);
     }
     int status = 0;

@@ -1,5 +1,7 @@
 #include "commands.h"
 #include "console.h"
+#include "core_dumps.h"
+#include "password.h"
 #include "signal_cleanup.h"
 
 #include <QtCore/QCoreApplication>
@@ -61,6 +63,8 @@ void seedPublicKeys()
 
 int main(int argc, char **argv)
 {
+    disableCoreDumps();
+    takePasswordsFromEnvironment();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("drovik"));
     QCoreApplication::setApplicationVersion(QStringLiteral(DROVIK_VERSION_STRING));

@@ -67,22 +67,33 @@ bool readFile(const QString &path, Secret *password, QString *error)
     return true;
 }
 
-// Takes the variable's text and removes it from the environment (wiping its
-// bytes there), so an editor started later does not inherit it.
-enum class Source { Absent, Taken, Failed };
-Source fromEnvironment(const char *name, Secret *password, QString *error)
+// The passwords the environment gave, moved out of it at start.
+struct StashedPassword
 {
-    char *text = std::getenv(name);
-    if (!text)
+    bool present = false;
+    bool tooLong = false;
+    Secret value;
+};
+const char *const passwordVariables[] = {"DROVIK_PASSWORD", "DROVIK_NEW_PASSWORD"};
+StashedPassword &stashed(int index)
+{
+    static StashedPassword stash[2];
+    return stash[index];
+}
+
+enum class Source { Absent, Taken, Failed };
+Source fromEnvironment(int index, Secret *password, QString *error)
+{
+    StashedPassword &stash = stashed(index);
+    if (!stash.present)
         return Source::Absent;
-    const std::size_t size = std::strlen(text);
-    const bool fits = size <= std::size_t(Secret::maxSize) && password->append(text, int(size));
-    wipeBytes(text, size);
-    unsetenv(name);
-    if (fits)
+    if (!stash.tooLong
+        && password->append(stash.value.bytes().constData(), stash.value.bytes().size())) {
+        stash.value.wipe();
         return Source::Taken;
+    }
     *error = QStringLiteral("%1 is longer than %2 bytes")
-                     .arg(QLatin1String(name))
+                     .arg(QLatin1String(passwordVariables[index]))
                      .arg(Secret::maxSize);
     return Source::Failed;
 }
@@ -94,15 +105,18 @@ bool readTerminal(const QString &prompt, Secret *password)
         return false;
     termios silent = original;
     silent.c_lflag &= ~tcflag_t(ECHO);
-    setTerminalToRestore(&original);
+    // From here the signal handlers put echo back on every way out.
+    setTerminalToRestore(&original, &silent);
     const QByteArray text = prompt.toLocal8Bit();
     std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
     std::fflush(stderr);
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
     const bool ok = readFrom(STDIN_FILENO, true, password);
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &original);
-    setTerminalToRestore(nullptr);
+    setTerminalToRestore(nullptr, nullptr);
     std::fputc('\n', stderr);
+    if (ok)
+        password->setTyped();
     return ok;
 }
 
@@ -151,22 +165,51 @@ void Secret::wipe()
     m_bytes.resize(0);
 }
 
+void takePasswordsFromEnvironment()
+{
+    for (int index = 0; index < 2; ++index) {
+        char *text = std::getenv(passwordVariables[index]);
+        if (!text)
+            continue;
+        StashedPassword &stash = stashed(index);
+        const std::size_t size = std::strlen(text);
+        stash.present = true;
+        stash.tooLong = size > std::size_t(Secret::maxSize) || !stash.value.append(text, int(size));
+        wipeBytes(text, size);
+        unsetenv(passwordVariables[index]);
+    }
+}
+
 namespace {
+
+const QString emptyRefused
+        = QStringLiteral("%1 is empty; the empty password is used only with --no-password");
 
 bool readCurrent(const PasswordOptions &options, const QString &prompt, Secret *password,
                  QString *error)
 {
     if (options.none)
         return true;
-    if (!options.file.isEmpty())
-        return readFile(options.file, password, error);
-    const Source environment = fromEnvironment("DROVIK_PASSWORD", password, error);
-    if (environment != Source::Absent)
-        return environment == Source::Taken;
-    if (onTerminal() && readTerminal(prompt, password))
+    QString source;
+    if (!options.file.isEmpty()) {
+        if (!readFile(options.file, password, error))
+            return false;
+        source = QStringLiteral("the password file %1").arg(options.file);
+    } else if (const Source environment = fromEnvironment(0, password, error);
+               environment != Source::Absent) {
+        if (environment == Source::Failed)
+            return false;
+        source = QStringLiteral("DROVIK_PASSWORD");
+    } else if (onTerminal() && readTerminal(prompt, password)) {
+        source = QStringLiteral("the password typed");
+    } else {
+        *error = QStringLiteral("no password: run on a terminal, give --password-file FILE or "
+                                "--no-password, or set DROVIK_PASSWORD");
+        return false;
+    }
+    if (!password->bytes().isEmpty())
         return true;
-    *error = QStringLiteral("no password: run on a terminal, give --password-file FILE or "
-                            "--no-password, or set DROVIK_PASSWORD");
+    *error = emptyRefused.arg(source);
     return false;
 }
 
@@ -181,23 +224,43 @@ bool readPassword(const PasswordOptions &options, const QString &prompt, Secret 
     return true;
 }
 
+bool confirmPassword(const Secret &password, QString *error)
+{
+    if (!password.isTyped())
+        return true;
+    Secret again;
+    if (readTerminal(QStringLiteral("Again: "), &again) && password.equals(again))
+        return true;
+    *error = QStringLiteral("the two passwords differ; nothing was changed");
+    return false;
+}
+
 bool readNewPassword(const QString &file, const QString &prompt, Secret *password, QString *error)
 {
-    if (!file.isEmpty())
-        return readFile(file, password, error);
-    const Source environment = fromEnvironment("DROVIK_NEW_PASSWORD", password, error);
-    if (environment != Source::Absent)
-        return environment == Source::Taken;
-    if (onTerminal()) {
-        Secret again;
-        if (readTerminal(prompt, password) && readTerminal(QStringLiteral("Again: "), &again)) {
-            if (password->equals(again))
-                return true;
-            *error = QStringLiteral("the two new passwords differ; nothing was changed");
+    QString source;
+    if (!file.isEmpty()) {
+        if (!readFile(file, password, error))
             return false;
-        }
+        source = QStringLiteral("the new password file %1").arg(file);
+    } else if (const Source environment = fromEnvironment(1, password, error);
+               environment != Source::Absent) {
+        if (environment == Source::Failed)
+            return false;
+        source = QStringLiteral("DROVIK_NEW_PASSWORD");
+    } else if (onTerminal()) {
+        if (!readTerminal(prompt, password))
+            return false;
+        source = QStringLiteral("the new password typed");
+        if (!password->bytes().isEmpty() && !confirmPassword(*password, error))
+            return false;
+    } else {
+        *error = QStringLiteral("no new password: run on a terminal, give --new-password-file "
+                                "FILE or set DROVIK_NEW_PASSWORD");
+        return false;
     }
-    *error = QStringLiteral("no new password: run on a terminal, give --new-password-file FILE "
-                            "or set DROVIK_NEW_PASSWORD");
+    if (!password->bytes().isEmpty())
+        return true;
+    // Removing protection is unprotect's work; a new password is never empty.
+    *error = QStringLiteral("%1 is empty; nothing was changed").arg(source);
     return false;
 }

@@ -19,6 +19,9 @@ public:
     // that loads twice asks once.
     bool isGiven() const { return m_given; }
     void setGiven() { m_given = true; }
+    // Whether it was typed on the terminal, where a typo goes unseen.
+    bool isTyped() const { return m_typed; }
+    void setTyped() { m_typed = true; }
     bool equals(const Secret &other) const;
     // False when the password would grow beyond the limit.
     bool append(const char *data, int size);
@@ -32,6 +35,7 @@ public:
 private:
     QByteArray m_bytes;
     bool m_given = false;
+    bool m_typed = false;
 };
 
 // Where the current password comes from: --no-password, --password-file,
@@ -42,12 +46,21 @@ struct PasswordOptions
     QString file;
 };
 
-// False with *error when no source gives a password (or a source fails).
+// Moves DROVIK_PASSWORD and DROVIK_NEW_PASSWORD out of the environment, once
+// at start, so that nothing started later can inherit them.
+void takePasswordsFromEnvironment();
+
+// False with *error when no source gives a password, a source fails, or the
+// password is empty without --no-password.
 bool readPassword(const PasswordOptions &options, const QString &prompt, Secret *password,
                   QString *error);
 
+// A typed password that nothing can check yet (the file holds nothing
+// protected) is asked again; false with *error when the two differ.
+bool confirmPassword(const Secret &password, QString *error);
+
 // The new password of `drovik passwd`: --new-password-file, then
-// DROVIK_NEW_PASSWORD, then the terminal, asked twice.
+// DROVIK_NEW_PASSWORD, then the terminal, asked twice. Never empty.
 bool readNewPassword(const QString &file, const QString &prompt, Secret *password, QString *error);
 
 #endif // DROVIK_TOOL_PASSWORD_H

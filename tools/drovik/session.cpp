@@ -6,6 +6,23 @@
 
 #include <QtCore/QSettings>
 
+namespace {
+
+bool holdsProtectedPart(const ConfigView &view)
+{
+    for (const SectionView &section : view.sections) {
+        for (const ParamView &param : section.params) {
+            if (param.protection == Protection::Protected)
+                return true;
+        }
+        if (section.protection == Protection::Protected)
+            return true;
+    }
+    return view.protection == Protection::Protected;
+}
+
+} // namespace
+
 int Session::open(Access access, const PasswordOptions &options, PasswordNeed need)
 {
     QString error;
@@ -14,12 +31,20 @@ int Session::open(Access access, const PasswordOptions &options, PasswordNeed ne
     if (!file.open(access, &error))
         return fail(Exit::IoError, error);
     const QSettings &stored = *file.settings();
-    if (!password.isGiven() && (need == PasswordNeed::Always || holdsProtection(stored))) {
-        if (!readPassword(options, QStringLiteral("Password for %1: ").arg(path()), &password,
-                          &error))
-            return fail(Exit::Usage, error);
-    }
-    return loadView(stored, password.bytes(), &view) ? Exit::Ok : wrongPassword();
+    const bool asked
+            = !password.isGiven() && (need == PasswordNeed::Always || holdsProtection(stored));
+    if (asked
+        && !readPassword(options, QStringLiteral("Password for %1: ").arg(path()), &password,
+                         &error))
+        return fail(Exit::Usage, error);
+    if (!loadView(stored, password.bytes(), &view))
+        return wrongPassword();
+    // Nothing protected can check a password that is about to protect: a typo
+    // would lock the file for good, so a typed one is asked twice.
+    if (asked && access != Access::Read && !holdsProtectedPart(view)
+        && !confirmPassword(password, &error))
+        return fail(Exit::Usage, error);
+    return Exit::Ok;
 }
 
 int Session::wrongPassword() const

@@ -2,9 +2,13 @@
 
 #include <QtCore/QByteArray>
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,21 +17,77 @@ namespace {
 // Filled before the handlers may need them, so the handlers never allocate.
 volatile sig_atomic_t haveTerminal = 0;
 termios savedTerminal;
+termios promptTerminal;
 char scratchDirectory[PATH_MAX];
-char scratchFile[PATH_MAX];
+volatile sig_atomic_t scratchFd = -1;
 
 const int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Removes everything below the directory open as fd. readdir may allocate,
+// so the entries come from the system call itself; nesting is bounded, as
+// an editor's swap files are at most a level or two deep.
+void emptyDirectory(int fd, int depth)
+{
+    alignas(dirent64) char buffer[2048];
+    bool removedSome = true;
+    // Entries removed while listing may shift the rest: list again until a
+    // pass removes nothing.
+    while (removedSome) {
+        removedSome = false;
+        lseek(fd, 0, SEEK_SET);
+        long count;
+        while ((count = syscall(SYS_getdents64, fd, buffer, sizeof buffer)) > 0) {
+            for (long at = 0; at < count;) {
+                const auto *entry = reinterpret_cast<const dirent64 *>(buffer + at);
+                at += entry->d_reclen;
+                const char *name = entry->d_name;
+                if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                    continue;
+                if (unlinkat(fd, name, 0) == 0) {
+                    removedSome = true;
+                    continue;
+                }
+                if (depth >= 4)
+                    continue;
+                const int inner = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (inner < 0)
+                    continue;
+                emptyDirectory(inner, depth + 1);
+                close(inner);
+                if (unlinkat(fd, name, AT_REMOVEDIR) == 0)
+                    removedSome = true;
+            }
+        }
+    }
+}
 
 void cleanUpAndDie(int signal)
 {
     if (haveTerminal)
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-    if (scratchFile[0] != '\0')
-        unlink(scratchFile);
-    if (scratchDirectory[0] != '\0')
+    if (scratchFd >= 0) {
+        emptyDirectory(scratchFd, 0);
         rmdir(scratchDirectory);
+    }
     std::signal(signal, SIG_DFL);
     raise(signal);
+}
+
+// Ctrl-Z at the prompt: echo back on while stopped, off again on return.
+void stopWithTerminalRestored(int)
+{
+    const int savedErrno = errno;
+    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    std::signal(SIGTSTP, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    raise(SIGTSTP); // pending until unblocked just below: the process stops there
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    std::signal(SIGTSTP, stopWithTerminalRestored);
+    if (haveTerminal)
+        tcsetattr(STDIN_FILENO, TCSANOW, &promptTerminal);
+    errno = savedErrno;
 }
 
 // Changes what the handlers read with the signals held off, so a handler
@@ -47,14 +107,6 @@ private:
     sigset_t m_previous;
 };
 
-void copyPath(char (&target)[PATH_MAX], const QByteArray &path)
-{
-    const std::size_t size
-            = std::size_t(path.size()) < sizeof target ? std::size_t(path.size()) : 0;
-    std::memcpy(target, path.constData(), size);
-    target[size] = '\0';
-}
-
 } // namespace
 
 void installCleanupHandlers()
@@ -71,17 +123,34 @@ void installCleanupHandlers()
     }
 }
 
-void setTerminalToRestore(const termios *state)
+void setTerminalToRestore(const termios *original, const termios *prompting)
 {
+    static struct sigaction previousStop = {};
     SignalsHeld held;
-    if (state)
-        savedTerminal = *state;
-    haveTerminal = state ? 1 : 0;
+    if (original && prompting) {
+        savedTerminal = *original;
+        promptTerminal = *prompting;
+        struct sigaction action = {};
+        action.sa_handler = stopWithTerminalRestored;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGTSTP, &action, &previousStop);
+        haveTerminal = 1;
+    } else if (haveTerminal) {
+        haveTerminal = 0;
+        sigaction(SIGTSTP, &previousStop, nullptr);
+    }
 }
 
-void setScratchToRemove(const QByteArray &directory, const QByteArray &file)
+void setScratchToRemove(const QByteArray &directory)
 {
     SignalsHeld held;
-    copyPath(scratchDirectory, directory);
-    copyPath(scratchFile, file);
+    if (scratchFd >= 0)
+        close(scratchFd);
+    scratchFd = -1;
+    scratchDirectory[0] = '\0';
+    if (directory.isEmpty() || std::size_t(directory.size()) >= sizeof scratchDirectory)
+        return;
+    std::memcpy(scratchDirectory, directory.constData(), std::size_t(directory.size()));
+    scratchDirectory[directory.size()] = '\0';
+    scratchFd = open(scratchDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }

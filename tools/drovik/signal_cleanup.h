@@ -9,12 +9,13 @@ struct termios;
 // make async-signal-safe calls, then die by the same signal.
 void installCleanupHandlers();
 
-// The terminal state to restore if a signal comes while a password is typed;
-// null when the prompt is over.
-void setTerminalToRestore(const termios *state);
+// While a password is typed: the terminal state to restore if a signal ends
+// or stops the process, and the one without echo to take again when it
+// continues. Both null when the prompt is over.
+void setTerminalToRestore(const termios *original, const termios *prompting);
 
-// The decrypted copy and its private directory to remove if a signal comes;
-// empty arrays when they are gone.
-void setScratchToRemove(const QByteArray &directory, const QByteArray &file);
+// The private directory to remove, with all it holds (an editor's swap files
+// too), if a signal comes; an empty array when it is gone.
+void setScratchToRemove(const QByteArray &directory);
 
 #endif // DROVIK_TOOL_SIGNAL_CLEANUP_H

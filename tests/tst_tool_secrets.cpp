@@ -1,0 +1,417 @@
+// The tool around its secrets: edit applies only the user's changes onto the
+// file as it is then, nothing of ours reaches the editor, the decrypted copy
+// does not outlive a signal, and passwords are never empty by accident nor
+// typed once where a typo would lock the file for good.
+#include "testutil.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QProcess>
+#include <QtTest/QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const QByteArray password = QByteArrayLiteral("right-pw");
+const QByteArray plainIni
+        = QByteArrayLiteral("[log]\nlevel=debug\n\n[net]\nhost=alpha\nport=8080\n");
+
+// The environment the tool runs in: ours without any DROVIK_ variable or
+// editor, plus extra.
+QProcessEnvironment toolEnvironment(const QMap<QString, QString> &extra)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(QLatin1String("DROVIK_")) || name == QLatin1String("VISUAL"))
+            environment.remove(name);
+    }
+    for (auto it = extra.cbegin(); it != extra.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    return environment;
+}
+
+struct Run
+{
+    int code = -1; // -1: killed by a signal
+    QString report;
+};
+
+// Runs the tool without a terminal, through a shell that first lifts the
+// core size limit, so that a limit found later is the tool's own doing.
+Run drovik(const QStringList &arguments, const QMap<QString, QString> &extra)
+{
+    QProcess process;
+    process.setProcessEnvironment(toolEnvironment(extra));
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QStringLiteral("/bin/sh"),
+                  QStringList {u"-c"_s, u"ulimit -c unlimited 2>/dev/null; exec \"$0\" \"$@\""_s,
+                               QStringLiteral(DROVIK_TOOL_PATH)}
+                          + arguments);
+    Run run;
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
+        run.code = process.exitCode();
+    run.report = QStringLiteral("drovik %1 -> %2\n%3")
+                         .arg(arguments.join(QLatin1Char(' ')))
+                         .arg(run.code)
+                         .arg(QString::fromUtf8(process.readAllStandardError()));
+    return run;
+}
+
+QString executable(testutil::Files &files, const QString &body)
+{
+    const QString path = files.write(QByteArrayLiteral("#!/bin/sh\n") + body.toUtf8() + '\n');
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+    return path;
+}
+
+// Every stored key as "key=value", sorted: what a fresh QSettings reads.
+QString storedText(testutil::Files &files, const QString &path)
+{
+    QStringList lines;
+    const QVariantMap keys = files.storedKeys(path);
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+        lines.append(it.key() + QLatin1Char('=') + it.value().toString());
+    return lines.join(QLatin1Char(' '));
+}
+
+// The tool on a new pseudo-terminal, as a shell with job control starts it:
+// in its own process group, in the foreground, below a parent that waits, so
+// Ctrl-Z stops it as it stops any job.
+class TerminalRun
+{
+public:
+    TerminalRun(const QStringList &arguments, const QProcessEnvironment &environment)
+    {
+        std::vector<QByteArray> strings {QByteArrayLiteral(DROVIK_TOOL_PATH)};
+        for (const QString &argument : arguments)
+            strings.push_back(argument.toLocal8Bit());
+        const std::size_t count = strings.size();
+        for (const QString &entry : environment.toStringList())
+            strings.push_back(entry.toLocal8Bit());
+        std::vector<char *> argv;
+        std::vector<char *> envp;
+        for (std::size_t i = 0; i < strings.size(); ++i) {
+            (i < count ? argv : envp).push_back(strings[i].data());
+            if (i + 1 == count)
+                argv.push_back(nullptr);
+        }
+        envp.push_back(nullptr);
+        // The status comes back through a pipe: the test's own child handling
+        // (QProcess's) may reap the process first.
+        int status[2];
+        if (pipe2(status, O_CLOEXEC) != 0)
+            return;
+        m_status = status[0];
+        m_pid = forkpty(&m_master, nullptr, nullptr, nullptr);
+        if (m_pid != 0) {
+            close(status[1]);
+            return;
+        }
+        const pid_t tool = fork();
+        if (tool == 0) {
+            setpgid(0, 0);
+            std::signal(SIGTTOU, SIG_IGN);
+            tcsetpgrp(STDIN_FILENO, getpid());
+            std::signal(SIGTTOU, SIG_DFL);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        int code = 0;
+        while (waitpid(tool, &code, 0) < 0 && errno == EINTR) { }
+        const char byte = char(WIFEXITED(code) ? WEXITSTATUS(code) : 128 + WTERMSIG(code));
+        _exit(write(status[1], &byte, 1) == 1 ? 0 : 1);
+    }
+    ~TerminalRun()
+    {
+        if (m_pid > 0 && !m_done) {
+            signalJob(SIGKILL);
+            kill(m_pid, SIGKILL);
+        }
+        if (m_pid > 0)
+            waitpid(m_pid, nullptr, 0);
+        if (m_status >= 0)
+            close(m_status);
+        if (m_master >= 0)
+            close(m_master);
+    }
+
+    bool started() const { return m_pid > 0; }
+    QByteArray output() const { return m_output; }
+
+    // Waits up to five seconds for what the tool printed to satisfy done.
+    template<typename Condition> bool waitFor(Condition done)
+    {
+        for (int round = 0; round < 500; ++round) {
+            if (done())
+                return true;
+            pollfd descriptor = {m_master, POLLIN, 0};
+            char buffer[256];
+            if (poll(&descriptor, 1, 10) > 0) {
+                const ssize_t count = read(m_master, buffer, sizeof buffer);
+                if (count > 0)
+                    m_output.append(buffer, int(count));
+            }
+        }
+        return done();
+    }
+    bool echoing() const
+    {
+        termios state;
+        return tcgetattr(m_master, &state) == 0 && (state.c_lflag & ECHO);
+    }
+    void type(const QByteArray &text)
+    {
+        QCOMPARE(write(m_master, text.constData(), std::size_t(text.size())), ssize_t(text.size()));
+    }
+    // The job in the terminal's foreground, never a group that is not the tool's.
+    void signalJob(int signal)
+    {
+        const pid_t group = tcgetpgrp(m_master);
+        if (group > 1 && group != getpgrp() && group != m_pid)
+            kill(-group, signal);
+    }
+    int exitCode()
+    {
+        unsigned char code = 0;
+        m_done = waitFor([&] {
+            pollfd descriptor = {m_status, POLLIN, 0};
+            return poll(&descriptor, 1, 0) > 0 && read(m_status, &code, 1) == 1;
+        });
+        return m_done ? code : -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_master = -1;
+    int m_status = -1;
+    bool m_done = false;
+    QByteArray m_output;
+};
+
+int promptsIn(const QByteArray &output)
+{
+    return output.count("ssword for ") + output.count("Again: ");
+}
+
+} // namespace
+
+class tst_ToolSecrets : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(m_files.isValid()); }
+    void editMerges_data();
+    void editMerges();
+    void editorGetsNoSecret();
+    void signalRemovesPrivateCopy_data();
+    void signalRemovesPrivateCopy();
+    void emptyPasswordRefused_data();
+    void emptyPasswordRefused();
+    void terminalPrompt_data();
+    void terminalPrompt();
+
+private:
+    testutil::Files m_files;
+};
+
+void tst_ToolSecrets::editMerges_data()
+{
+    QTest::addColumn<QString>(
+            "script"); // the editor: $1 the copy; "$TOOL" set "$FILE" runs meanwhile
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>(
+            "stored"); // after the edit; for a failure, the concurrent change alone
+
+    // clang-format off
+    QTest::newRow("same-key-changed-meanwhile")   << "sed -i s/^port=8080/port=9090/ \"$1\"; SET net/port 9999"      << 2 << "log/level=debug net/host=alpha net/port=9999";
+    QTest::newRow("same-key-deleted-meanwhile")   << "sed -i /^host=/d \"$1\"; SET net/host beta"                     << 2 << "log/level=debug net/host=beta net/port=8080";
+    QTest::newRow("both-made-the-same-change")    << "sed -i s/^port=8080/port=9999/ \"$1\"; SET net/port 9999"      << 0 << "log/level=debug net/host=alpha net/port=9999";
+    QTest::newRow("other-key-changed-meanwhile")  << "sed -i s/^port=8080/port=9090/ \"$1\"; SET log/level info"     << 0 << "log/level=info net/host=alpha net/port=9090";
+    QTest::newRow("section-deleted-key-added")    << "sed -i '/^\\[net\\]/d; /^host=/d; /^port=/d' \"$1\"; SET net/new 1" << 0 << "log/level=debug net/new=1";
+    QTest::newRow("invalid-text-no-terminal")     << "echo '[broken' >> \"$1\"; SET log/level info"                  << 2 << "log/level=info net/host=alpha net/port=8080";
+    // clang-format on
+}
+
+void tst_ToolSecrets::editMerges()
+{
+    QFETCH(QString, script);
+    QFETCH(int, code);
+    QFETCH(QString, stored);
+    script.replace(u"SET"_s, u"\"$TOOL\" set \"$FILE\""_s);
+    const QString path = m_files.write(plainIni);
+    const QTemporaryDir scratch;
+    const Run run = drovik({u"edit"_s, path},
+                           {{u"EDITOR"_s, executable(m_files, script)},
+                            {u"TOOL"_s, QStringLiteral(DROVIK_TOOL_PATH)},
+                            {u"FILE"_s, path},
+                            {u"TMPDIR"_s, scratch.path()}});
+    QVERIFY2(run.code == code, qPrintable(run.report));
+    QCOMPARE(storedText(m_files, path), stored);
+}
+
+void tst_ToolSecrets::editorGetsNoSecret()
+{
+    // A plain file needs no password, so nothing ever took DROVIK_PASSWORD
+    // from the environment for use.
+    const QString path = m_files.write(plainIni);
+    const QString seen = m_files.newPath();
+    const QString editor = executable(
+            m_files,
+            QStringLiteral(
+                    "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
+                    "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
+                    "{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } > '%1'")
+                    .arg(seen));
+    const Run run = drovik({u"edit"_s, path},
+                           {{u"EDITOR"_s, editor},
+                            {u"DROVIK_PASSWORD"_s, u"pw"_s},
+                            {u"DROVIK_NEW_PASSWORD"_s, u"new-pw"_s},
+                            {u"DROVIK_OTHER"_s, u"x"_s}});
+    QVERIFY2(run.code == 0, qPrintable(run.report));
+    const QList<QByteArray> words = testutil::Files::bytes(seen).simplified().split(' ');
+    QCOMPARE(words.mid(0, 5), QByteArrayList({"Max", "core", "file", "size", "0"}));
+}
+
+void tst_ToolSecrets::signalRemovesPrivateCopy_data()
+{
+    QTest::addColumn<QString>("signal");
+    QTest::newRow("terminated") << "TERM";
+    QTest::newRow("hang-up") << "HUP";
+}
+
+void tst_ToolSecrets::signalRemovesPrivateCopy()
+{
+    QFETCH(QString, signal);
+    const QString path = m_files.write(plainIni);
+    const QTemporaryDir scratch;
+    // What editors leave beside the file: a swap file, a backup directory.
+    const QString editor = executable(
+            m_files,
+            QStringLiteral("dir=${1%/*}; echo secret > \"$dir/.swp\"; mkdir \"$dir/bak\"; "
+                           "cp \"$1\" \"$dir/bak/\"; sed -i s/8080/1/ \"$1\"\n"
+                           "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
+                           "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
+                           "kill -%1 $tool; sleep 5")
+                    .arg(signal));
+    const Run run
+            = drovik({u"edit"_s, path}, {{u"EDITOR"_s, editor}, {u"TMPDIR"_s, scratch.path()}});
+    QVERIFY2(run.code == -1, qPrintable(run.report));
+    QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    QCOMPARE(testutil::Files::bytes(path), plainIni);
+}
+
+void tst_ToolSecrets::emptyPasswordRefused_data()
+{
+    QTest::addColumn<QString>("arguments"); // F stands for the file
+    QTest::addColumn<QString>("variable");  // set to the empty text
+    QTest::addColumn<int>("code");
+
+    // clang-format off
+    QTest::newRow("protect-empty-variable")  << "protect F --section net"                      << "DROVIK_PASSWORD"     << 2;
+    QTest::newRow("protect-empty-file")      << "protect F --section net --password-file E"    << ""                    << 2;
+    QTest::newRow("passwd-empty-new")        << "passwd F --password-file P"                   << "DROVIK_NEW_PASSWORD" << 2;
+    QTest::newRow("protect-no-password")     << "protect F --section net --no-password"        << "DROVIK_PASSWORD"     << 0;
+    // clang-format on
+}
+
+void tst_ToolSecrets::emptyPasswordRefused()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, variable);
+    QFETCH(int, code);
+    QString path = m_files.write(plainIni);
+    const QString passwordFile = m_files.write(password);
+    if (arguments.startsWith(QLatin1String("passwd"))) {
+        QSettings settings(path, QSettings::IniFormat);
+        QVERIFY(Drovik::encryptSection(&settings, u"net"_s, password));
+        settings.sync();
+        path = m_files.copy(path);
+    }
+    const QByteArray before = testutil::Files::bytes(path);
+    QStringList words = arguments.split(QLatin1Char(' '));
+    words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
+    words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
+    words.replaceInStrings(QRegularExpression(u"^P$"_s), passwordFile);
+    QMap<QString, QString> extra;
+    if (!variable.isEmpty())
+        extra.insert(variable, QString());
+    const Run run = drovik(words, extra);
+    QVERIFY2(run.code == code, qPrintable(run.report));
+    if (code != 0)
+        QCOMPARE(testutil::Files::bytes(path), before);
+    else
+        QVERIFY(m_files.storedKeys(path).contains(u"net/packed-section-enabled"_s));
+}
+
+void tst_ToolSecrets::terminalPrompt_data()
+{
+    QTest::addColumn<QString>("arguments"); // F stands for the file
+    QTest::addColumn<QByteArrayList>(
+            "typed"); // one line per prompt; "^Z" stops and continues the job first
+    QTest::addColumn<int>("code");
+
+    // clang-format off
+    QTest::newRow("first-protection-asked-twice") << "protect F --section net" << QByteArrayList{"one", "one"}        << 0;
+    QTest::newRow("first-protection-mismatch")    << "protect F --section net" << QByteArrayList{"one", "two"}        << 2;
+    QTest::newRow("typed-empty")                  << "protect F --section net" << QByteArrayList{""}                  << 2;
+    QTest::newRow("new-password-mismatch")        << "passwd F"                << QByteArrayList{"new-1", "new-2"}    << 2;
+    QTest::newRow("ctrl-z-restores-echo")         << "protect F --section net" << QByteArrayList{"^Z", "one", "one"} << 0;
+    // clang-format on
+}
+
+void tst_ToolSecrets::terminalPrompt()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QByteArrayList, typed);
+    QFETCH(int, code);
+    QString path = m_files.write(plainIni);
+    QMap<QString, QString> extra;
+    if (arguments.startsWith(QLatin1String("passwd"))) {
+        QSettings settings(path, QSettings::IniFormat);
+        QVERIFY(Drovik::encryptSection(&settings, u"net"_s, password));
+        settings.sync();
+        path = m_files.copy(path);
+        extra.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(password));
+    }
+    const QByteArray before = testutil::Files::bytes(path);
+    QStringList words = arguments.split(QLatin1Char(' '));
+    words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
+
+    TerminalRun run(words, toolEnvironment(extra));
+    QVERIFY(run.started());
+    int prompt = 0;
+    for (const QByteArray &line : typed) {
+        // Typed before the prompt turned echo off, the line would be
+        // flushed; wait for the prompt first.
+        QVERIFY2(run.waitFor([&] { return promptsIn(run.output()) > prompt && !run.echoing(); }),
+                 run.output().constData());
+        if (line == "^Z") {
+            run.type("\x1a");
+            QVERIFY2(run.waitFor([&] { return run.echoing(); }), "echo stays off while stopped");
+            run.signalJob(SIGCONT);
+            QVERIFY2(run.waitFor([&] { return !run.echoing(); }), "echo stays on after fg");
+            continue;
+        }
+        run.type(line + '\n');
+        ++prompt;
+    }
+    const int exitCode = run.exitCode();
+    QVERIFY2(exitCode == code, run.output().constData());
+    if (code != 0)
+        QCOMPARE(testutil::Files::bytes(path), before);
+    else
+        QVERIFY(!m_files.valueOnDisk(path, u"net/host"_s, "one").isNull());
+}
+
+QTEST_GUILESS_MAIN(tst_ToolSecrets)
+#include "tst_tool_secrets.moc"
