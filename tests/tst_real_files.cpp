@@ -294,10 +294,10 @@ void tst_RealFiles::writingCommand()
             QCOMPARE(after.all.value(key), QVariant(value));
             break;
         case Gone:
-            QVERIFY2(!after.all.contains(key), qPrintable(key));
+            QVERIFY2(!after.all.contains(key), qPrintable(report + key));
             break;
         case StoredProtected:
-            QVERIFY2(!after.stored.contains(key), qPrintable(key));
+            QVERIFY2(!after.stored.contains(key), qPrintable(report + key));
             QCOMPARE(after.all.value(key), it.value());
             break;
         case StoredPlain:
@@ -309,7 +309,7 @@ void tst_RealFiles::writingCommand()
     }
     // Any write stores what is marked by hand protected.
     if (!marked.isEmpty() && !matches(target, marked) && after.all.contains(marked))
-        QVERIFY2(!after.stored.contains(marked), qPrintable(marked));
+        QVERIFY2(!after.stored.contains(marked), qPrintable(report + marked));
 }
 
 QTEST_GUILESS_MAIN(tst_RealFiles)
