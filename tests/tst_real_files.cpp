@@ -1,0 +1,316 @@
+#include "testutil.h"
+
+#include <QtCore/QProcess>
+#include <QtTest/QtTest>
+
+// Every writing command of the tool, run on files as applications and
+// administrators really write them, either keeps every key it was not asked to
+// change (read back through a fresh QSettings, protected ones decrypted) or
+// fails and leaves the file byte for byte as it was.
+
+namespace {
+
+const QByteArray password = QByteArrayLiteral("corpus-pw");
+const QByteArray newPassword = QByteArrayLiteral("corpus-new-pw");
+
+// One file of tests/data/corpus and the keys the commands aim at: K a key of a
+// section with a plain ASCII name (so a scripted editor can find it), Q a key
+// inside stored protection, U what to unprotect, M a key inside a part marked
+// by hand. An empty field leaves out the commands that need it.
+struct Sample
+{
+    const char *file, *k, *q, *u, *m;
+};
+
+// clang-format off
+const Sample samples[] = {
+    {"app-written",       "network/proxyHost", "",                  "",                     ""},
+    {"admin-notes",       "database/password", "",                  "",                     ""},
+    {"windows-crlf",      "License/Key",       "",                  "",                     ""},
+    {"unicode",           "Benutzer/name",     "",                  "",                     ""},
+    {"odd-names",         "paths/url",         "",                  "",                     ""},
+    {"junk-lines",        "limits/maxJobs",    "",                  "",                     ""},
+    {"broken-header",     "service/name",      "",                  "",                     ""},
+    {"marked-section",    "net/port",          "",                  "--section auth",       "auth/pass"},
+    {"marked-param",      "alerts/to",         "",                  "--key smtp/password",  "smtp/password"},
+    {"marked-file",       "schedule/cron",     "",                  "--file",               "storage/secretKey"},
+    {"protected-param",   "db/host",           "db/password",       "--key db/password",    ""},
+    {"protected-section", "web/workers",       "vault/token",       "--section vault",      ""},
+    {"protected-file",    "mail/host",         "api/secret",        "--file",               ""},
+    {"mixed-levels",      "ui/theme",          "payment/apiSecret", "--key client/token",   "proxy/password"},
+};
+// clang-format on
+
+// What a command must have done to the keys it targets; every other key reads
+// back as before.
+enum Expect { Untouched, Value, Gone, StoredProtected, StoredPlain };
+
+// A target is a key, a section as "S/" (its keys), or "*" (every key inside a section).
+struct Command
+{
+    const char *tag, *words, *target;
+    Expect expect;
+    const char *value;
+};
+
+// clang-format off
+const Command commands[] = {
+    {"set",             "set F $K changed",         "$K",  Value,           "changed"},
+    {"set-protected",   "set F $Q changed",         "$Q",  Value,           "changed"},
+    {"del",             "del F $K",                 "$K",  Gone,            ""},
+    {"del-section",     "del-section F $S",         "$S/", Gone,            ""},
+    {"protect-key",     "protect F --key $K",       "$K",  StoredProtected, ""},
+    {"protect-section", "protect F --section $S",   "$S/", StoredProtected, ""},
+    {"protect-file",    "protect F --file",         "*",   StoredProtected, ""},
+    {"unprotect",       "unprotect F $U",           "$U",  StoredPlain,     ""},
+    {"passwd",          "passwd F",                 "",    Untouched,       ""},
+    {"regen",           "regen F",                  "",    Untouched,       ""},
+    {"edit",            "edit F",                   "$K",  Value,           "edited"},
+};
+// clang-format on
+
+bool isLayoutKey(const QString &section, const QString &param)
+{
+    return section == QLatin1String("packed-file")
+            || param.startsWith(QLatin1String("packed-section-"))
+            || param.startsWith(QLatin1String("packed-param-"));
+}
+
+// Values compared as text: a decrypted value keeps its type (an int), the
+// same value stored in plain reads back as text.
+QVariant comparable(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::QByteArray:
+        return value;
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList:
+        return value.toStringList();
+    default:
+        return value.toString();
+    }
+}
+
+// The configuration as a reader of the file sees it: stored holds the keys
+// that a plain QSettings reads outside the protection layout, all adds every
+// decrypted key.
+struct View
+{
+    QVariantMap stored, all;
+    bool opened = false;
+};
+
+bool matches(const QString &target, const QString &key)
+{
+    if (target == QLatin1String("*"))
+        return key.contains(QLatin1Char('/'));
+    return target.endsWith(QLatin1Char('/')) ? key.startsWith(target) : key == target;
+}
+
+QVariantMap without(QVariantMap keys, const QString &target)
+{
+    for (auto it = keys.begin(); it != keys.end();)
+        it = !target.isEmpty() && matches(target, it.key()) ? keys.erase(it) : it + 1;
+    return keys;
+}
+
+// The keys whose values differ, for a failure message.
+QString difference(const QVariantMap &before, const QVariantMap &after)
+{
+    QStringList lines;
+    QStringList keys = before.keys() + after.keys();
+    keys.removeDuplicates();
+    for (const QString &key : qAsConst(keys)) {
+        if (before.value(key) != after.value(key))
+            lines << QStringLiteral("%1: %2 -> %3")
+                             .arg(key, before.value(key).toStringList().join(u"|"_s),
+                                  after.value(key).toStringList().join(u"|"_s));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Expect)
+
+class tst_RealFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void writingCommand_data();
+    void writingCommand();
+
+private:
+    View view(const QString &path, const QByteArray &pw);
+    int run(const QStringList &arguments, const QString &key, QString *report);
+
+    testutil::Files m_files;
+    QString m_editor;
+};
+
+void tst_RealFiles::initTestCase()
+{
+    QVERIFY(m_files.isValid());
+    // "EDITOR SECTION PARAM FILE": changes one value in the decrypted text.
+    m_editor = m_files.write("#!/bin/sh\n"
+                             "sed -i \"/^\\[$1\\]\\$/,/^\\[/ s/^$2=.*/$2=edited/\" \"$3\"\n");
+    QVERIFY(QFile::setPermissions(m_editor, QFile::ReadOwner | QFile::ExeOwner));
+}
+
+View tst_RealFiles::view(const QString &path, const QByteArray &pw)
+{
+    View view;
+    const QSettings settings(m_files.copy(path), QSettings::IniFormat);
+    for (const QString &key : settings.allKeys()) {
+        const int split = key.indexOf(QLatin1Char('/'));
+        if (!isLayoutKey(key.left(split), split < 0 ? key : key.mid(split + 1)))
+            view.stored.insert(key, comparable(settings.value(key)));
+    }
+    view.all = view.stored;
+    QVariantMap tree;
+    view.opened = Drovik::getFileData(&settings, pw, &tree);
+    const QVariantMap sections = tree.value(QStringLiteral("sections")).toMap();
+    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
+        const QVariantMap params = section.value().toMap().value(QStringLiteral("params")).toMap();
+        for (auto param = params.cbegin(); param != params.cend(); ++param) {
+            const QVariant value = param.value().toMap().value(QStringLiteral("value"));
+            if (value.isValid() && !isLayoutKey(section.key(), param.key()))
+                view.all.insert(section.key() + QLatin1Char('/') + param.key(), comparable(value));
+        }
+    }
+    return view;
+}
+
+int tst_RealFiles::run(const QStringList &arguments, const QString &key, QString *report)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("VISUAL"));
+    environment.insert(QStringLiteral("DROVIK_PASSWORD"), QString::fromLatin1(password));
+    environment.insert(QStringLiteral("DROVIK_NEW_PASSWORD"), QString::fromLatin1(newPassword));
+    environment.insert(QStringLiteral("EDITOR"),
+                       QStringList {m_editor, key.section(QLatin1Char('/'), 0, 0),
+                                    key.section(QLatin1Char('/'), 1)}
+                               .join(QLatin1Char(' ')));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QStringLiteral(DROVIK_TOOL_PATH), arguments);
+    const bool finished = process.waitForFinished(60000);
+    *report = QStringLiteral("drovik %1 -> %2\n%3")
+                      .arg(arguments.join(QLatin1Char(' ')))
+                      .arg(process.exitCode())
+                      .arg(QString::fromUtf8(process.readAllStandardError()));
+    return finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+void tst_RealFiles::writingCommand_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("arguments"); // F stands for the file
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<Expect>("expect");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("marked");
+
+    for (const Sample &sample : samples) {
+        const QString k = QLatin1String(sample.k);
+        const QString u = QLatin1String(sample.u);
+        const QMap<QString, QString> fields {{u"$K"_s, k},
+                                             {u"$S"_s, k.section(QLatin1Char('/'), 0, 0)},
+                                             {u"$Q"_s, QLatin1String(sample.q)},
+                                             {u"$U"_s, u}};
+        // What unprotect aims at, as a target.
+        const QString unprotected = u.startsWith(QLatin1String("--key ")) ? u.mid(6)
+                : u.startsWith(QLatin1String("--section ")) ? u.mid(10) + QLatin1Char('/')
+                : u.isEmpty()                               ? u
+                                                            : u"*"_s;
+        for (const Command &command : commands) {
+            QString words = QLatin1String(command.words);
+            QString target = QLatin1String(command.target);
+            bool complete = true;
+            for (auto field = fields.cbegin(); field != fields.cend(); ++field) {
+                if (words.contains(field.key()))
+                    complete = complete && !field.value().isEmpty();
+                words.replace(field.key(), field.value());
+                target.replace(field.key(), field.key() == u"$U"_s ? unprotected : field.value());
+            }
+            if (!complete)
+                continue;
+            QTest::addRow("%s/%s", sample.file, command.tag)
+                    << QString::fromLatin1(sample.file)
+                    << words.split(QLatin1Char(' '), Qt::SkipEmptyParts) << target << command.expect
+                    << QString::fromLatin1(command.value) << QString::fromLatin1(sample.m);
+        }
+    }
+}
+
+void tst_RealFiles::writingCommand()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, target);
+    QFETCH(Expect, expect);
+    QFETCH(QString, value);
+    QFETCH(QString, marked);
+
+    const QByteArray original = testutil::Files::bytes(
+            QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/corpus/%1.ini").arg(file));
+    QVERIFY(!original.isEmpty());
+    const QString path = m_files.write(original);
+    const View before = view(path, password);
+    QVERIFY(before.opened);
+    const QStringList keys = before.all.keys();
+    QVERIFY2(target.isEmpty()
+                     || std::any_of(keys.cbegin(), keys.cend(),
+                                    [&](const QString &key) { return matches(target, key); }),
+             qPrintable(target));
+
+    arguments.replaceInStrings(QRegularExpression(u"^F$"_s), path);
+    QString report;
+    const int code = run(arguments, target, &report);
+    if (code != 0) {
+        QVERIFY2(code > 0, qPrintable(report));
+        QVERIFY2(testutil::Files::bytes(path) == original, qPrintable(report));
+        return;
+    }
+
+    const bool passwd = arguments.constFirst() == QLatin1String("passwd");
+    const View after = view(path, passwd ? newPassword : password);
+    QVERIFY2(after.opened, qPrintable(report));
+    // Once something is stored protected, only the new password opens it.
+    if (passwd && after.all.size() > after.stored.size())
+        QVERIFY2(!view(path, password).opened, qPrintable(report));
+    const QVariantMap kept = without(before.all, target);
+    QVERIFY2(without(after.all, target) == kept,
+             qPrintable(report + difference(kept, without(after.all, target))));
+    for (auto it = before.all.cbegin(); it != before.all.cend(); ++it) {
+        if (target.isEmpty() || !matches(target, it.key()))
+            continue;
+        const QString key = it.key();
+        switch (expect) {
+        case Value:
+            QCOMPARE(after.all.value(key), QVariant(value));
+            break;
+        case Gone:
+            QVERIFY2(!after.all.contains(key), qPrintable(report + key));
+            break;
+        case StoredProtected:
+            QVERIFY2(!after.stored.contains(key), qPrintable(report + key));
+            QCOMPARE(after.all.value(key), it.value());
+            break;
+        case StoredPlain:
+            QCOMPARE(after.stored.value(key), it.value());
+            break;
+        case Untouched:
+            break;
+        }
+    }
+    // Any write stores what is marked by hand protected.
+    if (!marked.isEmpty() && !matches(target, marked) && after.all.contains(marked))
+        QVERIFY2(!after.stored.contains(marked), qPrintable(report + marked));
+}
+
+QTEST_GUILESS_MAIN(tst_RealFiles)
+#include "tst_real_files.moc"
