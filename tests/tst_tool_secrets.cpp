@@ -146,10 +146,11 @@ public:
     bool started() const { return m_pid > 0; }
     QByteArray output() const { return m_output; }
 
-    // Waits up to five seconds for what the tool printed to satisfy done.
+    // Waits up to twenty seconds (a loaded machine, a sanitizer build) for what the tool printed to
+    // satisfy done.
     template<typename Condition> bool waitFor(Condition done)
     {
-        for (int round = 0; round < 500; ++round) {
+        for (int round = 0; round < 2000; ++round) {
             if (done())
                 return true;
             pollfd descriptor = {m_master, POLLIN, 0};
