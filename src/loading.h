@@ -21,8 +21,8 @@ bool decodeProtectedParams(const QByteArray &password, const QString &section,
 QMap<QString, QVariant> decodePayload(const QString &cipherText, const QString &publicKey,
                                       const QByteArray &password, int algorithm);
 
-// True when one of the chunk names (already known to start with chunkPrefix)
-// has a decimal index beyond the first missing one. Joining stops at a gap, and
+// True when one of the names (already known to start with chunkPrefix) is the
+// chunk key of an index beyond the first missing one. Joining stops at a gap, and
 // under ECB the part before the gap still decrypts: a payload whose check text
 // sorts before the cut would load with its last values truncated, and the next
 // save would store them so. Such damage is refused like a wrong password.

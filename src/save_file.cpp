@@ -135,13 +135,14 @@ void saveProtectedFile(QSettings *settings, const QByteArray &password,
 void savePlainSection(QSettings *settings, const QByteArray &password, const QString &section,
                       const QMap<QString, QVariant> &node);
 
-// Check texts of sections and parameters are looked up under keys that begin
-// with the stored section name, which the payload text would cut at U+0000.
-// Protected content there could never be opened again, so it stays readable in
-// plain rather than locked away.
-bool canHoldProtection(const QString &section)
+// The typed payload text ends a name at U+0000. A section so named could never
+// be opened again (its check text is looked up under the full name), and a
+// parameter so named would come back under the shorter name, onto another
+// parameter. Such content stays readable in plain rather than locked away or
+// renamed.
+bool canHoldProtection(const QString &name)
 {
-    return !section.contains(QChar(0));
+    return !name.contains(QChar(0));
 }
 
 void saveProtectedSection(QSettings *settings, const QByteArray &password, const QString &section,
@@ -192,15 +193,13 @@ QStringRef storedName(const QString &param)
 
 // The name under which QSettings will store a parameter's protection keys and
 // the loader will find it again: QSettings drops leading and trailing slashes of
-// a key and merges repeated ones, and the typed payload text ends a name at
-// U+0000. Payload keys built from any other spelling would never match.
-QString storableParamName(const QString &param)
+// a key and merges repeated ones. Payload keys built from any other spelling
+// would never match.
+QString storableParamName(const QString &name)
 {
-    const int nul = param.indexOf(QChar(0));
-    const QString name = nul < 0 ? param : param.left(nul);
     QString result;
     result.reserve(name.size());
-    for (const QChar c : qAsConst(name)) {
+    for (const QChar c : name) {
         if (c == QLatin1Char('/') && (result.isEmpty() || result.endsWith(QLatin1Char('/'))))
             continue;
         result += c;
@@ -241,7 +240,8 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
         // A node whose one entry is a valid "value" carries no flag: the
         // common plain node is not searched a second time.
         const bool onlyValue = paramNode.size() == 1 && value.isValid();
-        if (!onlyValue && protectable && readFlag(paramNode, tree::encryptedParam())) {
+        if (!onlyValue && protectable && readFlag(paramNode, tree::encryptedParam())
+            && canHoldProtection(param)) {
             saveProtectedParam(settings, password, prefix, param, value);
             return;
         }

@@ -18,6 +18,13 @@ class QSettings;
 // whole tree back through the caller's QSettings object. The library never calls
 // QSettings::sync(): the caller decides when the file reaches the disk.
 //
+// What a write keeps: keys outside any section (bare keys above the first
+// section, or what QSettings files under [General]) have no place in the tree,
+// so every call that saves drops them; a program that must keep them puts them
+// back itself before it syncs. QSettings itself drops comments and lines it
+// cannot read, and writes keys in its own sorted order, on any write at all.
+// A parameter whose name holds U+0000 is always stored in plain.
+//
 // Parameters are named by key path ("section/param", the first '/' or '\\'
 // splits), sections by bare name. A wrong password shows as a false result; a
 // call that returns false has written nothing. Calls that share one QSettings
