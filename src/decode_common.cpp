@@ -1,7 +1,7 @@
 #include "loading.h"
+#include "payload_cipher.h"
 #include "secure_wipe.h"
-
-#include <drovik/drovik.h>
+#include "value_codec.h"
 
 // Steps shared by the decoders of protected parameters, sections and files.
 
@@ -10,8 +10,8 @@ namespace drovik {
 QMap<QString, QVariant> decodePayload(const QString &cipherText, const QString &publicKey,
                                       const QByteArray &password, int algorithm)
 {
-    QString plain = Drovik::decryptEncrypt(true, cipherText, publicKey, password, algorithm);
-    QMap<QString, QVariant> payload = Drovik::textToTinyStruct(plain);
+    QString plain = decryptText(cipherText, publicKey, password, algorithm);
+    QMap<QString, QVariant> payload = fromTypedText(plain);
     secureWipe(plain); // the typed text holds every protected value in plain
     return payload;
 }

@@ -1,3 +1,4 @@
+#include "key_path.h"
 #include "loading.h"
 #include "stored_names.h"
 #include "tree_access.h"
@@ -58,7 +59,7 @@ bool Drovik::parseSectionEncrypted(const QByteArray &password, const QString &se
     QString ignoredSection;
     QString param;
     for (auto it = payload.cbegin(); it != payload.cend(); ++it) {
-        if (!parseSectionParamByKey(it.key(), ignoredSection, param))
+        if (!splitKeyPath(it.key(), ignoredSection, param))
             continue;
         order.append(param);
         QMap<QString, QVariant> node = takeMap(*params, param);

@@ -1,3 +1,4 @@
+#include "key_path.h"
 #include "tree_access.h"
 
 #include <drovik/drovik.h>
@@ -11,7 +12,7 @@ bool Drovik::setValue(QSettings *settings, const QString &key, const QVariant &v
 {
     QString section;
     QString param;
-    if (!parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return false;
 
     // A switch reads true both where content is stored protected and where it
@@ -51,7 +52,7 @@ bool Drovik::delParams(QSettings *settings, const QStringList &keys, const QByte
     QString section;
     QString param;
     for (const QString &key : keys) {
-        if (!parseSectionParamByKey(key, section, param))
+        if (!splitKeyPath(key, section, param))
             continue;
         // The name may stay in "params-order": the saver skips names without a node.
         changeSectionNode(tree, section, [&param](VariantMap &node) {

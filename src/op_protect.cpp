@@ -1,3 +1,4 @@
+#include "key_path.h"
 #include "tree_access.h"
 
 #include <drovik/drovik.h>
@@ -32,7 +33,7 @@ bool changeParam(QSettings *settings, const QString &key, const QByteArray &pass
 {
     QString section;
     QString param;
-    if (!Drovik::parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return false;
     return loadChangeSave(settings, password, password, [&](VariantMap &tree) {
         changeParamNode(tree, section, param, listNames, change);

@@ -1,3 +1,4 @@
+#include "key_path.h"
 #include "tree_access.h"
 
 #include <drovik/drovik.h>
@@ -34,7 +35,7 @@ QVariant Drovik::value(const QSettings *settings, const QString &key, const QVar
 {
     QString section;
     QString param;
-    if (!parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return defaultValue;
     VariantMap tree;
     getFileData(settings, password, &tree);
@@ -46,7 +47,7 @@ QVariant Drovik::value(QSettings *settings, const QString &key, const QVariant &
 {
     QString section;
     QString param;
-    if (!parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return defaultValue;
     return lookUp(loadForQuery(settings, password), section, param, defaultValue);
 }
@@ -67,7 +68,7 @@ bool Drovik::isEncryptedParam(QSettings *settings, const QString &key, const QBy
 {
     QString section;
     QString param;
-    if (!parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return false;
     return readFlag(paramNode(loadForQuery(settings, password), section, param),
                     tree::encryptedParam());

@@ -1,6 +1,8 @@
+#include "payload_cipher.h"
 #include "secure_wipe.h"
 #include "stored_names.h"
 #include "tree_access.h"
+#include "value_codec.h"
 
 #include <drovik/drovik.h>
 
@@ -83,10 +85,9 @@ template<typename Visit> void forEachParam(const QMap<QString, QVariant> &sectio
 QString encryptPayload(const QMap<QString, QVariant> &payload, const QByteArray &password,
                        QString *publicKey)
 {
-    QString text = Drovik::tinyStrictToText(payload);
-    *publicKey = Drovik::genPublicKey();
-    const QString cipher
-            = Drovik::decryptEncrypt(false, text, *publicKey, password, stored::writtenAlgorithm);
+    QString text = toTypedText(payload);
+    *publicKey = newPublicKey();
+    const QString cipher = encryptText(text, *publicKey, password, stored::writtenAlgorithm);
     secureWipe(text);
     return cipher;
 }
