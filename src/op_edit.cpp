@@ -1,14 +1,15 @@
 #include "key_path.h"
 #include "tree_access.h"
 
-#include <drovik/drovik.h>
+#include "operations.h"
+#include "stored_file.h"
 
 #include <QtCore/QSettings>
 
-using namespace drovik;
+namespace drovik {
 
-bool Drovik::setValue(QSettings *settings, const QString &key, const QVariant &value,
-                      const QByteArray &password)
+bool setValue(QSettings *settings, const QString &key, const QVariant &value,
+              const QByteArray &password)
 {
     QString section;
     QString param;
@@ -31,23 +32,23 @@ bool Drovik::setValue(QSettings *settings, const QString &key, const QVariant &v
     }
 
     VariantMap tree;
-    if (!getFileData(settings, password, &tree))
+    if (!loadFile(settings, password, &tree, nullptr))
         return false;
     changeParamNode(tree, section, param, true,
                     [&value](VariantMap &node) { node.insert(tree::value(), value); });
-    saveFile(settings, password, &tree);
+    saveFile(settings, password, tree);
     return true;
 }
 
-bool Drovik::delParam(QSettings *settings, const QString &key, const QByteArray &password)
+bool delParam(QSettings *settings, const QString &key, const QByteArray &password)
 {
     return delParams(settings, QStringList {key}, password);
 }
 
-bool Drovik::delParams(QSettings *settings, const QStringList &keys, const QByteArray &password)
+bool delParams(QSettings *settings, const QStringList &keys, const QByteArray &password)
 {
     VariantMap tree;
-    if (!getFileData(settings, password, &tree))
+    if (!loadFile(settings, password, &tree, nullptr))
         return false;
     QString section;
     QString param;
@@ -61,20 +62,19 @@ bool Drovik::delParams(QSettings *settings, const QStringList &keys, const QByte
             node.insert(tree::params(), params);
         });
     }
-    saveFile(settings, password, &tree);
+    saveFile(settings, password, tree);
     return true;
 }
 
-bool Drovik::delSection(QSettings *settings, const QString &section, const QByteArray &password)
+bool delSection(QSettings *settings, const QString &section, const QByteArray &password)
 {
     return delSections(settings, QStringList {section}, password);
 }
 
-bool Drovik::delSections(QSettings *settings, const QStringList &sections,
-                         const QByteArray &password)
+bool delSections(QSettings *settings, const QStringList &sections, const QByteArray &password)
 {
     VariantMap tree;
-    if (!getFileData(settings, password, &tree))
+    if (!loadFile(settings, password, &tree, nullptr))
         return false;
     VariantMap sectionMap = takeMap(tree, tree::sections());
     for (const QString &name : sections)
@@ -88,6 +88,8 @@ bool Drovik::delSections(QSettings *settings, const QStringList &sections,
     }
     tree.insert(tree::sections(), sectionMap);
     tree.insert(tree::sectionsOrder(), order);
-    saveFile(settings, password, &tree);
+    saveFile(settings, password, tree);
     return true;
 }
+
+} // namespace drovik

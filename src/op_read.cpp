@@ -1,11 +1,12 @@
 #include "key_path.h"
 #include "tree_access.h"
 
-#include <drovik/drovik.h>
+#include "operations.h"
+#include "stored_file.h"
 
 #include <QtCore/QSettings>
 
-using namespace drovik;
+namespace drovik {
 
 namespace {
 
@@ -24,26 +25,26 @@ QVariant lookUp(const VariantMap &tree, const QString &section, const QString &p
 VariantMap loadForQuery(QSettings *settings, const QByteArray &password)
 {
     VariantMap tree;
-    Drovik::getFileDataWithSaving(settings, password, &tree);
+    loadWithSaving(settings, password, &tree);
     return tree;
 }
 
 } // namespace
 
-QVariant Drovik::value(const QSettings *settings, const QString &key, const QVariant &defaultValue,
-                       const QByteArray &password)
+QVariant value(const QSettings *settings, const QString &key, const QVariant &defaultValue,
+               const QByteArray &password)
 {
     QString section;
     QString param;
     if (!splitKeyPath(key, section, param))
         return defaultValue;
     VariantMap tree;
-    getFileData(settings, password, &tree);
+    loadFile(settings, password, &tree, nullptr);
     return lookUp(tree, section, param, defaultValue);
 }
 
-QVariant Drovik::value(QSettings *settings, const QString &key, const QVariant &defaultValue,
-                       const QByteArray &password)
+QVariant value(QSettings *settings, const QString &key, const QVariant &defaultValue,
+               const QByteArray &password)
 {
     QString section;
     QString param;
@@ -52,19 +53,18 @@ QVariant Drovik::value(QSettings *settings, const QString &key, const QVariant &
     return lookUp(loadForQuery(settings, password), section, param, defaultValue);
 }
 
-bool Drovik::isEncryptedFile(QSettings *settings, const QByteArray &password)
+bool isEncryptedFile(QSettings *settings, const QByteArray &password)
 {
     return readFlag(loadForQuery(settings, password), tree::encryptedFile());
 }
 
-bool Drovik::isEncryptedSection(QSettings *settings, const QString &section,
-                                const QByteArray &password)
+bool isEncryptedSection(QSettings *settings, const QString &section, const QByteArray &password)
 {
     return readFlag(sectionNode(loadForQuery(settings, password), section),
                     tree::encryptedSection());
 }
 
-bool Drovik::isEncryptedParam(QSettings *settings, const QString &key, const QByteArray &password)
+bool isEncryptedParam(QSettings *settings, const QString &key, const QByteArray &password)
 {
     QString section;
     QString param;
@@ -74,20 +74,20 @@ bool Drovik::isEncryptedParam(QSettings *settings, const QString &key, const QBy
                     tree::encryptedParam());
 }
 
-QStringList Drovik::sections(QSettings *settings, const QByteArray &password)
+QStringList sections(QSettings *settings, const QByteArray &password)
 {
     return loadForQuery(settings, password).value(tree::sectionsOrder()).toStringList();
 }
 
-QStringList Drovik::parametersOfSection(QSettings *settings, const QString &section,
-                                        const QByteArray &password)
+QStringList parametersOfSection(QSettings *settings, const QString &section,
+                                const QByteArray &password)
 {
     return sectionNode(loadForQuery(settings, password), section)
             .value(tree::paramsOrder())
             .toStringList();
 }
 
-QStringList Drovik::parametersOfFile(QSettings *settings, const QByteArray &password)
+QStringList parametersOfFile(QSettings *settings, const QByteArray &password)
 {
     const VariantMap tree = loadForQuery(settings, password);
     const VariantMap sections = tree.value(tree::sections()).toMap();
@@ -102,3 +102,5 @@ QStringList Drovik::parametersOfFile(QSettings *settings, const QByteArray &pass
     }
     return keys;
 }
+
+} // namespace drovik

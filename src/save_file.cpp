@@ -1,17 +1,15 @@
-#include "payload_cipher.h"
-#include "secure_wipe.h"
-#include "stored_names.h"
-#include "tree_access.h"
-#include "value_codec.h"
+#include "stored_file.h"
 
-#include <drovik/drovik.h>
+#include "stored_names.h"
+#include "stored_payload.h"
+#include "tree_access.h"
 
 #include <QtCore/QSettings>
 
 #include <algorithm>
 #include <iterator>
 
-using namespace drovik;
+namespace drovik {
 
 namespace {
 
@@ -80,18 +78,6 @@ template<typename Visit> void forEachParam(const QMap<QString, QVariant> &sectio
         visit(name, lookup.node(name));
 }
 
-// Encrypts one payload under a fresh public key. The typed text holds every
-// protected value in plain, so it is wiped as soon as it is encrypted.
-QString encryptPayload(const QMap<QString, QVariant> &payload, const QByteArray &password,
-                       QString *publicKey)
-{
-    QString text = toTypedText(payload);
-    *publicKey = newPublicKey();
-    const QString cipher = encryptText(text, *publicKey, password, stored::writtenAlgorithm);
-    secureWipe(text);
-    return cipher;
-}
-
 // Long cipher text goes into numbered chunks: `length` characters each while
 // more than `threshold` remain, then the rest. Pieces are cut by offset, so
 // the remainder is never copied.
@@ -139,8 +125,7 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
 // The typed payload text ends a name at U+0000. A section so named could never
 // be opened again (its check text is looked up under the full name), and a
 // parameter so named would come back under the shorter name, onto another
-// parameter. Such content stays readable in plain rather than locked away or
-// renamed.
+// parameter. Such content stays readable in plain rather than locked away or renamed.
 bool canHoldProtection(const QString &name)
 {
     return !name.contains(QChar(0));
@@ -193,9 +178,8 @@ QStringRef storedName(const QString &param)
 }
 
 // The name under which QSettings will store a parameter's protection keys and
-// the loader will find it again: QSettings drops leading and trailing slashes of
-// a key and merges repeated ones. Payload keys built from any other spelling
-// would never match.
+// the loader will find it again: QSettings drops leading and trailing slashes
+// of a key and merges repeated ones. Payload keys built from any other spelling would never match.
 QString storableParamName(const QString &name)
 {
     QString result;
@@ -256,15 +240,14 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
 
 } // namespace
 
-void Drovik::saveFile(QSettings *settings, const QByteArray &password,
-                      const QMap<QString, QVariant> *tree)
+void saveFile(QSettings *settings, const QByteArray &password, const QMap<QString, QVariant> &tree)
 {
     settings->clear();
-    if (readFlag(*tree, tree::encryptedFile())) {
-        saveProtectedFile(settings, password, *tree);
+    if (readFlag(tree, tree::encryptedFile())) {
+        saveProtectedFile(settings, password, tree);
         return;
     }
-    forEachSection(*tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
+    forEachSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
         if (readFlag(node, tree::encryptedSection()))
             saveProtectedSection(settings, password, section, node);
         else
@@ -272,12 +255,4 @@ void Drovik::saveFile(QSettings *settings, const QByteArray &password,
     });
 }
 
-bool Drovik::getFileDataWithSaving(QSettings *settings, const QByteArray &password,
-                                   QMap<QString, QVariant> *tree)
-{
-    bool needsSaving = false;
-    const bool ok = parseFile(settings, password, tree, &needsSaving);
-    if (ok && needsSaving)
-        saveFile(settings, password, tree);
-    return ok;
-}
+} // namespace drovik

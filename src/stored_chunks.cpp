@@ -1,20 +1,6 @@
-#include "loading.h"
-#include "payload_cipher.h"
-#include "secure_wipe.h"
-#include "value_codec.h"
-
-// Steps shared by the decoders of protected parameters, sections and files.
+#include "stored_chunks.h"
 
 namespace drovik {
-
-QMap<QString, QVariant> decodePayload(const QString &cipherText, const QString &publicKey,
-                                      const QByteArray &password, int algorithm)
-{
-    QString plain = decryptText(cipherText, publicKey, password, algorithm);
-    QMap<QString, QVariant> payload = fromTypedText(plain);
-    secureWipe(plain); // the typed text holds every protected value in plain
-    return payload;
-}
 
 bool chunkBeyondGap(const QStringList &chunkNames, const QString &chunkPrefix, int gap)
 {
