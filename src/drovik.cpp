@@ -4,6 +4,7 @@
 #include "operations.h"
 #include "payload_cipher.h"
 #include "stored_file.h"
+#include "stored_protection.h"
 #include "value_codec.h"
 
 #include <drovik/drovik.h>
@@ -227,4 +228,10 @@ void Drovik::saveFile(QSettings *settings, const QByteArray &password,
                       const QMap<QString, QVariant> *tree)
 {
     drovik::saveFile(settings, password, *tree);
+}
+
+QMap<QString, Drovik::Protection> Drovik::storedProtection(const QSettings *settings,
+                                                           QStringList *layoutKeys)
+{
+    return drovik::storedProtection(settings, layoutKeys);
 }

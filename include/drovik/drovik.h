@@ -66,6 +66,22 @@ public:
     // Every parameter as a "section/param" key path.
     static QStringList parametersOfFile(QSettings *settings, const QByteArray &password);
 
+    // ---- Stored layout, read without a password ------------------------------
+
+    // How an item is stored: as protected data, or as plain content marked by
+    // hand for protection at the next save.
+    enum Protection { Marked, Protected };
+    // Reads the stored keys alone: never decrypts, never writes. The answer names
+    // the file (""), each section ("S") and each parameter ("S/P") whose switch
+    // reads true; every other item is stored plain. Parameters inside a protected
+    // section or file are not seen. layoutKeys (may be null) receives every
+    // stored key inside a section that the next save does not write back as
+    // plain content: the keys of protected and marked items, "packed-param-"
+    // names, "packed-section-" names of a protected or marked section, stale
+    // magic texts, and keys stored beside protected data. Since 1.1.
+    static QMap<QString, Protection> storedProtection(const QSettings *settings,
+                                                      QStringList *layoutKeys);
+
     // ---- Editing: false when the key has no separator or the password fails --
 
     // Stores value at key. Where nothing around the key is protected or marked it
