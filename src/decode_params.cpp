@@ -1,8 +1,8 @@
 #include "decode_params.h"
 
+#include "config_tree.h"
 #include "stored_names.h"
 #include "stored_payload.h"
-#include "tree_access.h"
 
 #include <QtCore/QSet>
 

@@ -1,11 +1,11 @@
 #include "decode_section.h"
 
+#include "config_tree.h"
 #include "decode_params.h"
 #include "key_path.h"
 #include "stored_chunks.h"
 #include "stored_names.h"
 #include "stored_payload.h"
-#include "tree_access.h"
 
 namespace drovik {
 

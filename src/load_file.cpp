@@ -1,12 +1,12 @@
 #include "stored_file.h"
 
+#include "config_tree.h"
 #include "decode_file.h"
 #include "decode_params.h"
 #include "decode_section.h"
 #include "key_path.h"
 #include "section_builder.h"
 #include "stored_names.h"
-#include "tree_access.h"
 
 #include <QtCore/QSettings>
 

@@ -1,5 +1,5 @@
+#include "config_tree.h"
 #include "key_path.h"
-#include "tree_access.h"
 
 #include "operations.h"
 #include "stored_file.h"

@@ -1,8 +1,8 @@
 #include "stored_file.h"
 
+#include "config_tree.h"
 #include "stored_names.h"
 #include "stored_payload.h"
-#include "tree_access.h"
 
 #include <QtCore/QSettings>
 
@@ -13,32 +13,6 @@ namespace drovik {
 
 namespace {
 
-// Finds the nodes an order list names. The loader builds a map and its order
-// list from one sorted key list, so the list mostly walks the map in key
-// order: the entry after the last one found is tried before searching.
-class OrderedLookup
-{
-public:
-    explicit OrderedLookup(const QMap<QString, QVariant> &map)
-        : m_map(map), m_next(map.cbegin()) { }
-
-    // The node named, or an empty one when the map has no such entry.
-    QMap<QString, QVariant> node(const QString &name)
-    {
-        auto it = m_next;
-        if (it == m_map.cend() || it.key() != name)
-            it = m_map.constFind(name);
-        if (it == m_map.cend())
-            return QMap<QString, QVariant>();
-        m_next = std::next(it);
-        return it.value().toMap();
-    }
-
-private:
-    const QMap<QString, QVariant> &m_map;
-    QMap<QString, QVariant>::const_iterator m_next;
-};
-
 // prefix + name in one allocation of the exact size; operator+ would copy
 // prefix and then grow the copy, once for every key the saver writes.
 QString joined(const QString &prefix, const QString &name)
@@ -47,35 +21,6 @@ QString joined(const QString &prefix, const QString &name)
     QChar *out = std::copy(prefix.cbegin(), prefix.cend(), key.data());
     std::copy(name.cbegin(), name.cend(), out);
     return key;
-}
-
-// The saver writes what the order lists name; an empty list stands for every
-// key of its map in ascending order. Names without a node are skipped.
-template<typename Visit> void forEachSection(const QMap<QString, QVariant> &tree, Visit visit)
-{
-    const QMap<QString, QVariant> sections = tree.value(tree::sections()).toMap();
-    QStringList order = tree.value(tree::sectionsOrder()).toStringList();
-    if (order.isEmpty())
-        order = sections.keys();
-    OrderedLookup lookup(sections);
-    for (const QString &name : qAsConst(order)) {
-        const QMap<QString, QVariant> node = lookup.node(name);
-        if (!node.isEmpty())
-            visit(name, node);
-    }
-}
-
-template<typename Visit> void forEachParam(const QMap<QString, QVariant> &sectionNode, Visit visit)
-{
-    const QMap<QString, QVariant> params = sectionNode.value(tree::params()).toMap();
-    if (params.isEmpty())
-        return;
-    QStringList order = sectionNode.value(tree::paramsOrder()).toStringList();
-    if (order.isEmpty())
-        order = params.keys();
-    OrderedLookup lookup(params);
-    for (const QString &name : qAsConst(order))
-        visit(name, lookup.node(name));
 }
 
 // Long cipher text goes into numbered chunks: `length` characters each while
@@ -100,13 +45,14 @@ void saveProtectedFile(QSettings *settings, const QByteArray &password,
 {
     // Inner protection flags are not stored: every value goes into the one payload.
     QMap<QString, QVariant> payload;
-    forEachSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
+    forEachListedSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
         const QString prefix = section + QLatin1Char('/');
-        forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
-            const QVariant value = paramNode.value(tree::value());
-            if (value.isValid())
-                payload.insert(joined(prefix, param), value);
-        });
+        forEachListedParam(node,
+                           [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
+                               const QVariant value = paramNode.value(tree::value());
+                               if (value.isValid())
+                                   payload.insert(joined(prefix, param), value);
+                           });
     });
     payload.insert(stored::fileMagicKey(), stored::fileMagicText(stored::writtenAlgorithm));
 
@@ -140,7 +86,7 @@ void saveProtectedSection(QSettings *settings, const QByteArray &password, const
     }
     const QString prefix = section + QLatin1Char('/');
     QMap<QString, QVariant> payload;
-    forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
+    forEachListedParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
         // Reserved names in a protected section are the layout's, never content;
         // the loader keeps them out of the order list, but an empty list stands
         // for every entry, and the previous cipher data would be packed into the
@@ -218,7 +164,7 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
 {
     const QString prefix = section + QLatin1Char('/');
     const bool protectable = canHoldProtection(section);
-    forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
+    forEachListedParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
         if (paramNode.isEmpty())
             return;
         const QVariant value = paramNode.value(tree::value());
@@ -247,7 +193,7 @@ void saveFile(QSettings *settings, const QByteArray &password, const QMap<QStrin
         saveProtectedFile(settings, password, tree);
         return;
     }
-    forEachSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
+    forEachListedSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
         if (readFlag(node, tree::encryptedSection()))
             saveProtectedSection(settings, password, section, node);
         else
