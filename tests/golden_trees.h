@@ -92,4 +92,6 @@ inline File keystreamFile()
 
 } // namespace golden
 
+Q_DECLARE_METATYPE(golden::File)
+
 #endif // DROVIK_TESTS_GOLDEN_TREES_H

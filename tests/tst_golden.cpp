@@ -122,7 +122,5 @@ void tst_Golden::saverWritesCommittedFiles()
     QCOMPARE(storedLines(m_files, path), storedLines(m_files, committed(file.name)));
 }
 
-Q_DECLARE_METATYPE(golden::File)
-
 QTEST_GUILESS_MAIN(tst_Golden)
 #include "tst_golden.moc"
