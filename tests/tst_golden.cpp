@@ -44,7 +44,8 @@ QStringList contentOf(const QVariantMap &tree)
             lines.append(section.key() + u" protected"_s);
         const QVariantMap params = node.value(u"params"_s).toMap();
         for (auto param = params.cbegin(); param != params.cend(); ++param) {
-            if (param.key().startsWith(u"packed-"_s))
+            // A magic text belongs inside the payload only, never in the tree.
+            if (param.key().startsWith(u"packed-"_s) && !param.key().contains(u"magic"_s))
                 continue;
             const QString path = section.key() + u"/"_s + param.key();
             const QVariantMap paramNode = param.value().toMap();
