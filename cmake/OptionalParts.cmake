@@ -5,7 +5,8 @@
 # DROVIK_BUILD_FUZZ on the command line or in the cache) is taken as asked; a
 # part switched on whose dependencies are missing then fails in its own
 # directory, naming what is missing. Otherwise a part is on only when Drovik is
-# the top-level project and everything it needs was found. That automatic
+# the top-level project and everything it needs was found; benchmarks and
+# fuzzers also stay out when the user switched the tests off. That automatic
 # choice is made afresh by every configure and never cached, so installing a
 # missing package later turns its part on without clearing the build directory.
 #
@@ -30,6 +31,11 @@ function(drovik_choose_part result switch label missing)
     elseif(NOT _drovik_top_level)
         set(_on OFF)
         set(_why "Drovik is built as part of another project")
+    elseif(NOT switch STREQUAL "BUILD_TESTING" AND _drovik_top_level
+           AND DEFINED CACHE{BUILD_TESTING} AND NOT BUILD_TESTING)
+        # Switching the tests off asks for a user's build: the library and the tool.
+        set(_on OFF)
+        set(_why "BUILD_TESTING=OFF")
     elseif(missing)
         set(_on OFF)
         list(JOIN missing ", " _missing_text)
