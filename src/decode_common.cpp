@@ -20,7 +20,7 @@ bool chunkBeyondGap(const QStringList &chunkNames, const QString &chunkPrefix, i
 {
     for (const QString &name : chunkNames) {
         bool isIndex = false;
-        const int index = name.midRef(chunkPrefix.size()).toInt(&isIndex, 10);
+        const int index = QStringView(name).mid(chunkPrefix.size()).toInt(&isIndex, 10);
         if (isIndex && index > gap)
             return true;
     }

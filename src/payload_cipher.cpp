@@ -1,3 +1,4 @@
+#include "qt_compat.h"
 #include "secure_wipe.h"
 
 #include <drovik/blowfish.h>
@@ -152,11 +153,8 @@ QString Drovik::genPublicKey()
 {
     QCryptographicHash digest(QCryptographicHash::Md5);
     digest.addData(QDateTime::currentDateTime().toString(Qt::TextDate).toUtf8());
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
     // The caller owns the sequence: the library never seeds it.
-    digest.addData(QByteArray::number(qrand()));
-    QT_WARNING_POP
+    digest.addData(QByteArray::number(drovik::unseededDraw()));
     const QByteArray hex = digest.result().toHex();
     static const int picks[] = {1, 5, 22, 9, 8, 30};
     QString key;

@@ -85,7 +85,9 @@ int runEdit(const QStringList &arguments)
     EditChanges changes;
     if (edited != text) {
         QSettings editedSettings(copy.filePath(), QSettings::IniFormat);
-        editedSettings.setIniCodec("UTF-8");
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+        editedSettings.setIniCodec("UTF-8"); // Qt 6 reads INI text as UTF-8 anyway
+#endif
         if (editedSettings.status() != QSettings::NoError)
             return fail(Exit::IoError,
                         QStringLiteral("the edited text is not valid INI; nothing "
