@@ -50,7 +50,9 @@ function(drovik_choose_part result switch label missing)
 endfunction()
 
 # The Qt the library was configured with.
-if(TARGET Qt6::Core)
+if(DROVIK_QT)
+    set(_drovik_qt ${DROVIK_QT})
+elseif(TARGET Qt6::Core)
     set(_drovik_qt Qt6)
 else()
     set(_drovik_qt Qt5)
