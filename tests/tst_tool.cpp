@@ -104,6 +104,10 @@ void tst_Tool::initTestCase()
 {
     QVERIFY(m_files.isValid());
     m_fixtures.insert(u"plain"_s, plainIni);
+    // Non-ASCII text as Qt 6 writes it: UTF-8, not escaped.
+    m_fixtures.insert(u"utf8"_s,
+                      QByteArrayLiteral("[log]\nlevel=W\xc3\xa4rter\n\n"
+                                        "[net]\nport=8080\n"));
     m_fixtures.insert(u"marked"_s,
                       QByteArrayLiteral("[log]\nlevel=debug\npacked-section-enabled=true\n\n"
                                         "[net]\nhost=alpha.example\nport=8080\n"));
@@ -247,6 +251,7 @@ void tst_Tool::changes_data()
     QTest::newRow("protect-file")           << "param"   << "protect F --file"               << "net/port"  << text("8080")             << "packed-file/data000"        << "net/packed-param-data/port";
     QTest::newRow("unprotect-section")      << "section" << "unprotect F --section net"      << "net/port"  << text("8080")             << "net/port"                   << "net/packed-section-enabled";
     QTest::newRow("unprotect-file")         << "file"    << "unprotect F --file"             << "net/host"  << text("alpha.example")    << "net/host"                   << "packed-file/enabled";
+    QTest::newRow("set-keeps-utf8-text")    << "utf8"    << "set F net/port 1"               << "log/level" << text("W\xc3\xa4rter")      << "log/level"                  << "";
     QTest::newRow("regen-protects-marked")  << "marked"  << "regen F"                        << "log/level" << text("debug")            << "log/packed-section-data000" << "log/level";
     // clang-format on
 }

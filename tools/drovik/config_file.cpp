@@ -79,6 +79,16 @@ bool ConfigFile::open(Access access, QString *error)
     if (access != Access::Read && !lock(error))
         return false;
     m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Text is read as UTF-8, as Qt 6 programs (and Qt 5 ones with that codec)
+    // write it, but written with non-ASCII characters escaped, which every Qt
+    // version reads alike; a rewrite then never garbles another program's text.
+    // QSettings parses a file's sections on first use, so they are parsed now,
+    // before the codec is dropped again for writing.
+    m_settings->setIniCodec("UTF-8");
+    static_cast<void>(m_settings->allKeys());
+    m_settings->setIniCodec(static_cast<QTextCodec *>(nullptr));
+#endif
     switch (m_settings->status()) {
     case QSettings::NoError:
         return true;
