@@ -20,7 +20,9 @@ class DROVIK_EXPORT QBlowfish
 public:
     // Leaves the state unkeyed; call calcSubKey() before encrypting.
     QBlowfish();
+    // Keyed with key at once, as calcSubKey(key) would.
     explicit QBlowfish(const QString &key);
+    // Wipes the key-dependent state.
     ~QBlowfish();
 
     // Starts again from the initial table and mixes in the key. A key of fewer

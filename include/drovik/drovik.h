@@ -99,18 +99,22 @@ public:
     // ---- Changing protection: false on a key without separator or a wrong
     // password, true (and the file rewritten) otherwise -----------------------
 
+    // Stores the parameter at key protected; its value stays as it is.
     static bool encryptParam(QSettings *settings, const QString &key, const QByteArray &password);
     // Sets the value and protects it, creating the section and parameter if needed.
     static bool encryptNewParam(QSettings *settings, const QString &key, const QVariant &value,
                                 const QByteArray &password);
+    // Stores the parameter at key in plain again.
     static bool decryptParam(QSettings *settings, const QString &key, const QByteArray &password);
     // Sets the value and stores it in plain, creating what is missing.
     static bool decryptNewParam(QSettings *settings, const QString &key, const QVariant &value,
                                 const QByteArray &password);
+    // Stores the section protected as a whole / in plain again.
     static bool encryptSection(QSettings *settings, const QString &section,
                                const QByteArray &password);
     static bool decryptSection(QSettings *settings, const QString &section,
                                const QByteArray &password);
+    // Stores the whole file protected as one / in plain again.
     static bool encryptFile(QSettings *settings, const QByteArray &password);
     static bool decryptFile(QSettings *settings, const QByteArray &password);
     // Re-encrypts every protected part under fresh public keys.
@@ -133,16 +137,21 @@ public:
     // Loads, then saves at once when content marked by hand still needs protecting.
     static bool getFileDataWithSaving(QSettings *settings, const QByteArray &password,
                                       QMap<QString, QVariant> *tree);
+    // Loads the whole file, plain, marked or protected, noting in needsSaving what awaits
+    // protection.
     static bool parseFile(const QSettings *settings, const QByteArray &password,
                           QMap<QString, QVariant> *tree, bool *needsSaving);
+    // Loads the sections of a file not protected as a whole.
     static bool parseFileUnencrypted(const QSettings *settings, const QByteArray &password,
                                      QMap<QString, QVariant> *tree, bool *needsSaving);
     // Raw section nodes (every param node holding only "value"); appends the
     // section names, in the order QSettings lists them, to order.
     static QMap<QString, QVariant> parseFileUnencryptedGetSections(const QSettings *settings,
                                                                    QStringList &order);
+    // Completes one raw section node, whether protected, marked or plain.
     static bool parseSection(const QByteArray &password, const QString &section,
                              QMap<QString, QVariant> *sectionNode, bool *needsSaving);
+    // Completes a section node from its plain params, decoding protected parameters.
     static bool parseSectionUnencrypted(const QByteArray &password, const QString &section,
                                         QMap<QString, QVariant> *sectionNode,
                                         QMap<QString, QVariant> *params, bool *needsSaving);
