@@ -93,6 +93,8 @@ bool ConfigFile::open(Access access, QString *error)
     if (!check(access, error))
         return false;
     m_target = resolvedPath(m_path);
+    if (access == Access::ChangeLater)
+        access = Access::Read;
     if (access != Access::Read) {
         m_lock = std::make_unique<FileLock>(m_target + QStringLiteral(".drovik-lock"));
         if (!m_lock->acquire(lockTimeoutMs(), error)) {
