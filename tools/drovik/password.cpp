@@ -1,5 +1,7 @@
 #include "password.h"
 
+#include "child_environment.h"
+
 #include "signal_cleanup.h"
 
 #include "secure_wipe.h"
@@ -70,18 +72,6 @@ bool readFile(const QString &path, Secret *password, QString *error)
     return true;
 }
 
-// The environment of a password command: ours without any DROVIK_ variable.
-std::vector<char *> cleanEnvironment()
-{
-    std::vector<char *> entries;
-    for (char **entry = environ; *entry; ++entry) {
-        if (std::strncmp(*entry, "DROVIK_", 7) != 0)
-            entries.push_back(*entry);
-    }
-    entries.push_back(nullptr);
-    return entries;
-}
-
 // Runs command through /bin/sh; the first line of its output is the password.
 // Its standard input and error stay ours, so it can ask (a keyring's pinentry)
 // and its messages reach the user.
@@ -89,7 +79,7 @@ bool readCommand(const QString &command, Secret *password, QString *error)
 {
     const QByteArray script = command.toLocal8Bit();
     const char *const arguments[] = {"sh", "-c", script.constData(), nullptr};
-    const std::vector<char *> environment = cleanEnvironment();
+    const std::vector<char *> environment = childEnvironment();
     int output[2];
     if (pipe2(output, O_CLOEXEC) != 0) {
         *error = QStringLiteral("cannot run the password command: %1")
