@@ -20,7 +20,9 @@ namespace {
 const QString preamble = QStringLiteral(
         "; Decrypted copy of %1, removed when the editor closes.\n"
         "; Change, add or delete keys and sections; each part keeps its protection.\n"
-        "; Comments and order are not kept; change protection with drovik protect.\n\n");
+        "; Comments and order are not kept; change protection with drovik protect.\n"
+        "; Keys outside any section are not shown here and stay as they are; keys\n"
+        "; added here outside a section are ignored.\n\n");
 
 QString summary(const QString &path, const EditChanges &changes)
 {

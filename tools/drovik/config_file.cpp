@@ -4,6 +4,7 @@
 #include "file_lock.h"
 #include "file_replace.h"
 #include "ini_lines.h"
+#include "signal_cleanup.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
@@ -52,6 +53,21 @@ QString firstLines(const QStringList &lines)
     return text;
 }
 
+// Each file keeps its own convention: raw UTF-8 written by hand stays raw
+// UTF-8, where Qt 5's default INI codec would read it as Latin-1 and write it
+// back as escapes of each byte; a file without it keeps QSettings' escapes.
+std::unique_ptr<QSettings> openSettings(const QString &path, const QByteArray &content)
+{
+    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+#if QT_VERSION < 0x060000
+    if (holdsRawUtf8(content))
+        settings->setIniCodec("UTF-8");
+#else
+    Q_UNUSED(content)
+#endif
+    return settings;
+}
+
 } // namespace
 
 ConfigFile::ConfigFile(const QString &path) : m_path(path) { }
@@ -63,7 +79,13 @@ bool ConfigFile::check(Access access, QString *error) const
     const QFileInfo file(m_path);
     const QFileInfo directory(file.absolutePath());
     if (!file.exists()) {
-        if (access != Access::Create)
+        // Writing through a link to nowhere would either put a regular file
+        // in the link's place or create a file the user may not expect.
+        if (file.isSymLink())
+            *error = QStringLiteral("%1: a symbolic link to %2, which does not exist; nothing was "
+                                    "changed")
+                             .arg(m_path, file.symLinkTarget());
+        else if (access != Access::Create)
             *error = QStringLiteral("%1: no such file").arg(m_path);
         else if (!directory.isDir())
             *error = QStringLiteral("%1: the directory %2 does not exist")
@@ -117,7 +139,7 @@ bool ConfigFile::open(Access access, QString *error)
     for (const QString &line : unreadable)
         note(QStringLiteral("%1: %2 is no INI text; ignored").arg(m_path, line));
     if (access == Access::Read)
-        m_settings = std::make_unique<QSettings>(m_target, QSettings::IniFormat);
+        m_settings = openSettings(m_target, m_original);
     else if (!openCopy(error))
         return false;
     // A format error only says that some line did not parse: those lines are
@@ -136,6 +158,13 @@ bool ConfigFile::openCopy(QString *error)
 {
     m_copyDirectory
             = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/drovik-XXXXXX"));
+    // Removed on SIGINT, SIGTERM and SIGHUP too: it may hold unprotected values.
+    if (m_copyDirectory->isValid()
+        && !addScratchToRemove(QFile::encodeName(m_copyDirectory->path()))) {
+        *error = QStringLiteral("%1: cannot watch the private working copy in %2")
+                         .arg(m_path, QDir::tempPath());
+        return false;
+    }
     const QString copy = m_copyDirectory->filePath(QStringLiteral("copy.ini"));
     const QByteArray name = QFile::encodeName(copy);
     const int fd = m_copyDirectory->isValid()
@@ -152,7 +181,7 @@ bool ConfigFile::openCopy(QString *error)
                          .arg(m_path, QDir::tempPath());
         return false;
     }
-    m_settings = std::make_unique<QSettings>(copy, QSettings::IniFormat);
+    m_settings = openSettings(copy, m_original);
     return true;
 }
 
@@ -167,7 +196,10 @@ QStringList ConfigFile::ungroupedKeys() const
 void ConfigFile::close()
 {
     m_settings.reset();
+    const QByteArray copyDirectory
+            = m_copyDirectory ? QFile::encodeName(m_copyDirectory->path()) : QByteArray();
     m_copyDirectory.reset();
+    dropScratchToRemove(copyDirectory);
     m_lock.reset();
     m_ungrouped.clear();
     m_original.clear();
