@@ -53,21 +53,6 @@ QString firstLines(const QStringList &lines)
     return text;
 }
 
-// Each file keeps its own convention: raw UTF-8 written by hand stays raw
-// UTF-8, where Qt 5's default INI codec would read it as Latin-1 and write it
-// back as escapes of each byte; a file without it keeps QSettings' escapes.
-std::unique_ptr<QSettings> openSettings(const QString &path, const QByteArray &content)
-{
-    auto settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
-#if QT_VERSION < 0x060000
-    if (holdsRawUtf8(content))
-        settings->setIniCodec("UTF-8");
-#else
-    Q_UNUSED(content)
-#endif
-    return settings;
-}
-
 } // namespace
 
 ConfigFile::ConfigFile(const QString &path) : m_path(path) { }
@@ -139,7 +124,7 @@ bool ConfigFile::open(Access access, QString *error)
     for (const QString &line : unreadable)
         note(QStringLiteral("%1: %2 is no INI text; ignored").arg(m_path, line));
     if (access == Access::Read)
-        m_settings = openSettings(m_target, m_original);
+        m_settings = std::make_unique<QSettings>(m_target, QSettings::IniFormat);
     else if (!openCopy(error))
         return false;
     // A format error only says that some line did not parse: those lines are
@@ -181,7 +166,7 @@ bool ConfigFile::openCopy(QString *error)
                          .arg(m_path, QDir::tempPath());
         return false;
     }
-    m_settings = openSettings(copy, m_original);
+    m_settings = std::make_unique<QSettings>(copy, QSettings::IniFormat);
     return true;
 }
 

@@ -39,12 +39,3 @@ QStringList unreadableLines(const QByteArray &text)
     }
     return found;
 }
-
-bool holdsRawUtf8(const QByteArray &text)
-{
-    bool high = false;
-    for (const char byte : text)
-        high = high || static_cast<unsigned char>(byte) >= 0x80;
-    // Invalid sequences decode to U+FFFD and so do not survive the round trip.
-    return high && QString::fromUtf8(text).toUtf8() == text;
-}

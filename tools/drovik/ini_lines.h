@@ -11,8 +11,4 @@
 // not among them: QSettings drops them too, but they carry no data.
 QStringList unreadableLines(const QByteArray &text);
 
-// Whether the text holds bytes of 0x80 and above that form valid UTF-8:
-// written by hand or by a UTF-8 program, not through QSettings' escapes.
-bool holdsRawUtf8(const QByteArray &text);
-
 #endif // DROVIK_TOOL_INI_LINES_H
