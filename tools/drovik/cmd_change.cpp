@@ -94,7 +94,7 @@ struct ProtectionChange
 
 int changeProtection(Session &session, const CommandLine &line, const ProtectionChange &change)
 {
-    const bool fileTargeted = line.isSet(QStringLiteral("file"));
+    bool fileTargeted = line.isSet(QStringLiteral("file"));
     const QStringList sections = line.values(QStringLiteral("section"));
     const QStringList keys = line.values(QStringLiteral("key"));
     int status = Exit::Ok;
@@ -104,6 +104,7 @@ int changeProtection(Session &session, const CommandLine &line, const Protection
         note(QStringLiteral("%1 is already protected as a whole").arg(session.path()));
         if (sections.isEmpty() && keys.isEmpty())
             return Exit::Ok;
+        fileTargeted = false;
     } else if (change.protect && fileTargeted && (status = checkNoUngroupedKeys(session))) {
         return status;
     }
