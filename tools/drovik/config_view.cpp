@@ -75,10 +75,10 @@ QStringList keysWithPrefix(const QStringList &keys, const QString &prefix)
     return found;
 }
 
-SectionView sectionLayout(const QSettings &stored, const QStringList &allKeys, const QString &name)
+// keys: the section's stored keys, with the section's name in front.
+SectionView sectionLayout(const QSettings &stored, const QString &name, const QStringList &keys)
 {
     const QString group = name + QLatin1Char('/');
-    const QStringList keys = keysWithPrefix(allKeys, group);
     SectionView section;
     section.name = name;
     section.protection = sectionProtection(stored, name,
@@ -113,19 +113,15 @@ SectionView sectionLayout(const QSettings &stored, const QStringList &allKeys, c
     return section;
 }
 
-bool anyPart(const ConfigView &view, Protection least)
+bool anyProtectedPart(const ConfigView &view)
 {
-    const auto reaches = [least](Protection protection) {
-        return protection != Protection::Plain
-                && (least == Protection::Marked || protection == Protection::Protected);
-    };
-    if (reaches(view.protection))
+    if (view.protection == Protection::Protected)
         return true;
     for (const SectionView &section : view.sections) {
-        if (reaches(section.protection))
+        if (section.protection == Protection::Protected)
             return true;
         for (const ParamView &param : section.params) {
-            if (reaches(param.protection))
+            if (param.protection == Protection::Protected)
                 return true;
         }
     }
@@ -187,14 +183,9 @@ QStringList ConfigView::keyPaths() const
     return paths;
 }
 
-bool ConfigView::holdsProtection() const
-{
-    return anyPart(*this, Protection::Marked);
-}
-
 bool ConfigView::holdsProtectedPart() const
 {
-    return anyPart(*this, Protection::Protected);
+    return anyProtectedPart(*this);
 }
 
 bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *view)
@@ -247,14 +238,34 @@ ConfigView layoutView(const QSettings &stored)
                 stored, keysWithPrefix(stored.allKeys(), stored::fileGroup() + QLatin1Char('/')));
         return view;
     }
-    const QStringList groups = stored.childGroups();
-    const QStringList allKeys = stored.allKeys();
-    for (const QString &group : groups) {
-        if (group == stored::fileGroup())
-            continue;
-        const SectionView section = sectionLayout(stored, allKeys, group);
+    // Each key once, by its section: a large file has many of both.
+    QMap<QString, QStringList> keysBySection;
+    const QStringList keys = stored.allKeys();
+    for (const QString &key : keys) {
+        const int slash = key.indexOf(QLatin1Char('/'));
+        if (slash > 0 && key.left(slash) != stored::fileGroup())
+            keysBySection[key.left(slash)].append(key);
+    }
+    for (auto it = keysBySection.cbegin(); it != keysBySection.cend(); ++it) {
+        const SectionView section = sectionLayout(stored, it.key(), it.value());
         if (!section.params.isEmpty() || section.paramsHidden.hidden)
             view.sections.append(section);
     }
     return view;
+}
+
+bool holdsProtection(const QSettings &stored)
+{
+    const QString paramEnabled = stored::paramEnabledPrefix() + QLatin1Char('/');
+    const QStringList keys = stored.allKeys();
+    for (const QString &key : keys) {
+        const int slash = key.indexOf(QLatin1Char('/'));
+        const QStringRef name = key.midRef(slash + 1);
+        const bool isSwitch = key == stored::fileEnabled()
+                || (slash > 0
+                    && (name == stored::sectionEnabled() || name.startsWith(paramEnabled)));
+        if (isSwitch && stored.value(key).toBool())
+            return true;
+    }
+    return false;
 }
