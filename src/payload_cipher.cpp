@@ -1,7 +1,7 @@
+#include "payload_cipher.h"
 #include "secure_wipe.h"
 
 #include <drovik/blowfish.h>
-#include <drovik/drovik.h>
 
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QDateTime>
@@ -29,7 +29,7 @@ QByteArray keystreamXor(const QByteArray &input, const QByteArray &publicKey,
     QByteArray output(input.size(), Qt::Uninitialized);
     QCryptographicHash digest(QCryptographicHash::Md5);
     for (int pos = 0, block = 0; pos < input.size(); pos += keystreamBlock, ++block) {
-        QByteArray privateKey = Drovik::getPrivateKey(block);
+        QByteArray privateKey = drovik::keystreamPrivateKey(block);
         digest.reset();
         digest.addData(publicKey);
         digest.addData(privateKey);
@@ -125,10 +125,9 @@ QString toBase64(const QByteArray &bytes)
     return text;
 }
 
-} // namespace
-
-QString Drovik::decryptEncrypt(bool decrypt, const QString &text, const QString &publicKey,
-                               const QByteArray &password, int algorithm)
+// Both directions share every step but the base64 side.
+QString crypt(bool decrypt, const QString &text, const QString &publicKey,
+              const QByteArray &password, int algorithm)
 {
     const QByteArray publicBytes = publicKey.toUtf8();
     // The lenient decoder skips characters outside the alphabet instead of failing.
@@ -148,7 +147,23 @@ QString Drovik::decryptEncrypt(bool decrypt, const QString &text, const QString 
     return result;
 }
 
-QString Drovik::genPublicKey()
+} // namespace
+
+namespace drovik {
+
+QString encryptText(const QString &text, const QString &publicKey, const QByteArray &password,
+                    int algorithm)
+{
+    return crypt(false, text, publicKey, password, algorithm);
+}
+
+QString decryptText(const QString &cipherText, const QString &publicKey, const QByteArray &password,
+                    int algorithm)
+{
+    return crypt(true, cipherText, publicKey, password, algorithm);
+}
+
+QString newPublicKey()
 {
     QCryptographicHash digest(QCryptographicHash::Md5);
     digest.addData(QDateTime::currentDateTime().toString(Qt::TextDate).toUtf8());
@@ -166,7 +181,7 @@ QString Drovik::genPublicKey()
     return key;
 }
 
-QByteArray Drovik::getPrivateKey(int index)
+QByteArray keystreamPrivateKey(int index)
 {
     // Nine 16-bit units, most significant byte first. Odd units are fixed; the
     // even ones mix the block index in, chosen by its divisibility and parity,
@@ -190,3 +205,5 @@ QByteArray Drovik::getPrivateKey(int index)
     }
     return key;
 }
+
+} // namespace drovik

@@ -1,7 +1,7 @@
 #ifndef DROVIK_SECTION_BUILDER_H
 #define DROVIK_SECTION_BUILDER_H
 
-#include "tree_access.h"
+#include "config_tree.h"
 
 #include <QtCore/QHash>
 

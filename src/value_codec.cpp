@@ -1,4 +1,4 @@
-#include <drovik/drovik.h>
+#include "value_codec.h"
 
 #include <QtCore/QVarLengthArray>
 
@@ -135,7 +135,9 @@ QVariant decodeValue(QChar tag, const QStringRef &text, bool *known)
 
 } // namespace
 
-QString Drovik::tinyStrictToText(const QMap<QString, QVariant> &map)
+namespace drovik {
+
+QString toTypedText(const QMap<QString, QVariant> &map)
 {
     QString text;
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
@@ -146,7 +148,7 @@ QString Drovik::tinyStrictToText(const QMap<QString, QVariant> &map)
     return text;
 }
 
-QMap<QString, QVariant> Drovik::textToTinyStruct(const QString &text)
+QMap<QString, QVariant> fromTypedText(const QString &text)
 {
     QMap<QString, QVariant> map;
     // Every part between separators is read on its own; a part that cannot be
@@ -167,3 +169,5 @@ QMap<QString, QVariant> Drovik::textToTinyStruct(const QString &text)
     }
     return map;
 }
+
+} // namespace drovik
