@@ -1,4 +1,5 @@
 #include "payload_cipher.h"
+#include "qt_compat.h"
 #include "secure_wipe.h"
 
 #include <drovik/blowfish.h>
@@ -167,11 +168,8 @@ QString newPublicKey()
 {
     QCryptographicHash digest(QCryptographicHash::Md5);
     digest.addData(QDateTime::currentDateTime().toString(Qt::TextDate).toUtf8());
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
     // The caller owns the sequence: the library never seeds it.
-    digest.addData(QByteArray::number(qrand()));
-    QT_WARNING_POP
+    digest.addData(QByteArray::number(drovik::unseededDraw()));
     const QByteArray hex = digest.result().toHex();
     static const int picks[] = {1, 5, 22, 9, 8, 30};
     QString key;

@@ -115,12 +115,12 @@ void saveProtectedSection(QSettings *settings, const QByteArray &password, const
 }
 
 // QSettings drops the leading slashes of a name inside a group.
-QStringRef storedName(const QString &param)
+QStringView storedName(const QString &param)
 {
     int start = 0;
     while (start < param.size() && param.at(start) == QLatin1Char('/'))
         ++start;
-    return param.midRef(start);
+    return QStringView(param).mid(start);
 }
 
 // The name under which QSettings will store a parameter's protection keys and

@@ -17,7 +17,7 @@ bool chunkBeyondGap(const QStringList &chunkNames, const QString &chunkPrefix, i
         if (!allDigits)
             continue;
         // Ten digits or more exceed any index a join could have reached.
-        if (digits >= 10 || name.midRef(chunkPrefix.size()).toInt() > gap)
+        if (digits >= 10 || QStringView(name).mid(chunkPrefix.size()).toInt() > gap)
             return true;
     }
     return false;

@@ -340,7 +340,7 @@ void tst_BadInput::oddValues()
     }
     const auto cut = [](const QString &text) { return text.left(text.indexOf(QChar(0))); };
     QVariant expected;
-    if (plain.type() == QVariant::StringList) {
+    if (plain.userType() == QMetaType::QStringList) {
         QStringList items = plain.toStringList();
         std::transform(items.begin(), items.end(), items.begin(), cut);
         expected = items;
