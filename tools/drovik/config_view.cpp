@@ -1,45 +1,90 @@
 #include "config_view.h"
 
+#include "config_tree.h"
+
 #include <drovik/drovik.h>
 
+#include <QtCore/QCryptographicHash>
+#include <QtCore/QHash>
+#include <QtCore/QSet>
 #include <QtCore/QSettings>
 
 namespace {
 
-// Tree entries and the stored keys that tell cipher data from a bare switch.
-const QString sectionsEntry = QStringLiteral("sections");
-const QString sectionsOrderEntry = QStringLiteral("sections-order");
-const QString paramsEntry = QStringLiteral("params");
-const QString paramsOrderEntry = QStringLiteral("params-order");
+using StoredProtection = QMap<QString, Drovik::Protection>;
 
-QString sectionKey(const QString &section, const char *name)
+// The library's answer for one item: the file (""), a section ("S") or a
+// parameter ("S/P"); an item it does not name is stored plain.
+Protection protectionOf(const StoredProtection &stored, const QString &item)
 {
-    return section + QLatin1Char('/') + QLatin1String(name);
-}
-
-QString paramKey(const QString &section, const char *part, const QString &param)
-{
-    return section + QStringLiteral("/packed-param-") + QLatin1String(part) + QLatin1Char('/')
-            + param;
-}
-
-// A part whose flag the loader set is protected when its public key and first
-// cipher data are stored, and only marked by hand otherwise.
-Protection protectionOf(const QVariantMap &node, const char *flag, const QSettings &stored,
-                        const QString &publicKey, const QString &firstData)
-{
-    if (!node.value(QLatin1String(flag)).toBool())
+    const auto it = stored.constFind(item);
+    if (it == stored.cend())
         return Protection::Plain;
-    return stored.contains(publicKey) && stored.contains(firstData) ? Protection::Protected
-                                                                    : Protection::Marked;
+    return *it == Drovik::Protected ? Protection::Protected : Protection::Marked;
 }
 
-// Names in the order the saver writes them: an empty order list stands for
-// every key of the map.
-QStringList namesInOrder(const QVariantMap &node, const QString &orderEntry, const QVariantMap &map)
+// A part marked inside the protected data of its section or file has no
+// switch of its own in storage; the loaded tree still carries its flag.
+Protection protectionOf(const StoredProtection &stored, const QString &item, bool flagged)
 {
-    const QStringList order = node.value(orderEntry).toStringList();
-    return order.isEmpty() ? QStringList(map.keys()) : order;
+    const Protection own = protectionOf(stored, item);
+    return own == Protection::Plain && flagged ? Protection::Marked : own;
+}
+
+// Stored keys of a hidden part, as the first 8 bytes of a SHA-256 over their
+// names and values: equal data, equal digest, so a changed part shows.
+Hidden hiddenPart(const QSettings &stored, const QStringList &keys)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString &key : keys)
+        hash.addData(key.toUtf8() + '=' + stored.value(key).toString().toUtf8() + '\n');
+    return {true, QString::fromLatin1(hash.result().left(8).toHex())};
+}
+
+bool anyProtectedPart(const ConfigView &view)
+{
+    if (view.protection == Protection::Protected)
+        return true;
+    for (const SectionView &section : view.sections) {
+        if (section.protection == Protection::Protected)
+            return true;
+        for (const ParamView &param : section.params) {
+            if (param.protection == Protection::Protected)
+                return true;
+        }
+    }
+    return false;
+}
+
+// One section as its stored keys show it: content keys are parameters, a
+// protected parameter's layout keys end in its name.
+SectionView sectionLayout(const QSettings &stored, const StoredProtection &protection,
+                          const QString &name, const QStringList &keys, const QSet<QString> &layout)
+{
+    const QString group = name + QLatin1Char('/');
+    SectionView section {name, protectionOf(protection, name), {}, Hidden()};
+    if (section.protection == Protection::Protected) {
+        section.paramsHidden = hiddenPart(stored, keys);
+        return section;
+    }
+    for (const QString &key : keys) {
+        if (!layout.contains(key))
+            section.params.append({key.mid(group.size()), stored.value(key),
+                                   protectionOf(protection, key), Hidden()});
+    }
+    for (auto it = protection.lowerBound(group);
+         it != protection.cend() && it.key().startsWith(group); ++it) {
+        if (*it != Drovik::Protected)
+            continue;
+        const QString param = it.key().mid(group.size());
+        QStringList own;
+        for (const QString &key : keys) {
+            if (key.endsWith(QLatin1Char('/') + param) && layout.contains(key))
+                own.append(key);
+        }
+        section.params.append({param, QVariant(), Protection::Protected, hiddenPart(stored, own)});
+    }
+    return section;
 }
 
 } // namespace
@@ -97,59 +142,79 @@ QStringList ConfigView::keyPaths() const
     return paths;
 }
 
+bool ConfigView::holdsProtectedPart() const
+{
+    return anyProtectedPart(*this);
+}
+
 bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *view)
 {
     QVariantMap tree;
     if (!Drovik::getFileData(&stored, password, &tree))
         return false;
-    view->protection
-            = protectionOf(tree, "encrypted-file", stored, QStringLiteral("packed-file/public"),
-                           QStringLiteral("packed-file/data000"));
+    const StoredProtection protection = Drovik::storedProtection(&stored, nullptr);
+    view->protection = protectionOf(protection, QString(),
+                                    drovik::readFlag(tree, drovik::tree::encryptedFile()));
     const QStringList ungrouped = stored.childKeys();
     for (const QString &name : ungrouped)
-        view->ungrouped.append({name, stored.value(name), Protection::Plain});
-    const QVariantMap sections = tree.value(sectionsEntry).toMap();
-    for (const QString &sectionName : namesInOrder(tree, sectionsOrderEntry, sections)) {
-        const QVariantMap node = sections.value(sectionName).toMap();
-        SectionView section;
-        section.name = sectionName;
-        section.protection = protectionOf(node, "encrypted-section", stored,
-                                          sectionKey(sectionName, "packed-section-public"),
-                                          sectionKey(sectionName, "packed-section-data000"));
-        const QVariantMap params = node.value(paramsEntry).toMap();
-        for (const QString &paramName : namesInOrder(node, paramsOrderEntry, params)) {
-            // Order lists also name the stored parts of protected parameters,
-            // which have no node; the saver skips them, and so does the view.
-            const QVariantMap paramNode = params.value(paramName).toMap();
-            const QVariant value = paramNode.value(QStringLiteral("value"));
-            if (!value.isValid())
-                continue;
-            section.params.append({paramName, value,
-                                   protectionOf(paramNode, "encrypted-param", stored,
-                                                paramKey(sectionName, "public", paramName),
-                                                paramKey(sectionName, "data", paramName))});
-        }
+        view->ungrouped.append({name, stored.value(name), Protection::Plain, Hidden()});
+    drovik::forEachListedSection(tree, [&](const QString &sectionName, const QVariantMap &node) {
+        SectionView section {sectionName,
+                             protectionOf(protection, sectionName,
+                                          drovik::readFlag(node, drovik::tree::encryptedSection())),
+                             {},
+                             Hidden()};
+        drovik::forEachListedParam(node, [&](const QString &paramName, const QVariantMap &param) {
+            const QVariant value = param.value(drovik::tree::value());
+            // A name listed without a node has nothing the next save writes.
+            if (value.isValid())
+                section.params.append(
+                        {paramName, value,
+                         protectionOf(protection, sectionName + QLatin1Char('/') + paramName,
+                                      drovik::readFlag(param, drovik::tree::encryptedParam())),
+                         Hidden()});
+        });
         // A section without parameters is not written by the next save.
         if (!section.params.isEmpty())
             view->sections.append(section);
-    }
+    });
     return true;
+}
+
+ConfigView layoutView(const QSettings &stored)
+{
+    QStringList layout;
+    const StoredProtection protection = Drovik::storedProtection(&stored, &layout);
+    ConfigView view;
+    view.protection = protectionOf(protection, QString());
+    const QStringList ungrouped = stored.childKeys();
+    for (const QString &name : ungrouped)
+        view.ungrouped.append({name, stored.value(name), Protection::Plain, Hidden()});
+    if (view.protection == Protection::Protected) {
+        view.sectionsHidden = hiddenPart(stored, layout);
+        return view;
+    }
+    // Each key once, by its section: a large file has many of both.
+    QMap<QString, QStringList> keysBySection;
+    QHash<QString, QSet<QString>> layoutBySection;
+    const QStringList keys = stored.allKeys();
+    for (const QString &key : keys) {
+        const int slash = key.indexOf(QLatin1Char('/'));
+        if (slash > 0)
+            keysBySection[key.left(slash)].append(key);
+    }
+    for (const QString &key : qAsConst(layout))
+        layoutBySection[key.left(key.indexOf(QLatin1Char('/')))].insert(key);
+    for (auto it = keysBySection.cbegin(); it != keysBySection.cend(); ++it) {
+        const SectionView section = sectionLayout(stored, protection, it.key(), it.value(),
+                                                  layoutBySection.value(it.key()));
+        if (!section.params.isEmpty() || section.paramsHidden.hidden)
+            view.sections.append(section);
+    }
+    return view;
 }
 
 bool holdsProtection(const QSettings &stored)
 {
-    const QStringList keys = stored.allKeys();
-    for (const QString &key : keys) {
-        QString section;
-        QString param;
-        if (!Drovik::parseSectionParamByKey(key, section, param))
-            continue;
-        const bool isSwitch
-                = (section == QLatin1String("packed-file") && param == QLatin1String("enabled"))
-                || param == QLatin1String("packed-section-enabled")
-                || param.startsWith(QLatin1String("packed-param-enabled/"));
-        if (isSwitch && stored.value(key).toBool())
-            return true;
-    }
-    return false;
+    return !Drovik::storedProtection(&stored, nullptr).isEmpty();
 }

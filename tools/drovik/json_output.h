@@ -9,7 +9,8 @@ struct ConfigView;
 // {"protection": ..., "ungrouped": [PARAMETER...], "sections": [{"name", "protection",
 // "parameters": [{"name", "protection", "value"?}]}]} where PARAMETER is {"name", "protection",
 // "value"?} and ungrouped holds the keys outside any section; values only
-// with withValues.
+// with withValues. A part whose content needs the password, read without
+// it, has "hidden": true (and a parameter no value).
 QJsonObject viewToJson(const ConfigView &view, bool withValues);
 
 // A value as JSON: texts, numbers and booleans as such, lists as arrays.
