@@ -25,4 +25,13 @@ int runRegen(const QStringList &arguments);
 // Editing in a text editor: cmd_edit.cpp
 int runEdit(const QStringList &arguments);
 
+// Running a program with values in its environment: cmd_exec.cpp
+int runExec(const QStringList &arguments);
+
+// Changes from a JSON document in one rewrite: cmd_apply.cpp
+int runApply(const QStringList &arguments);
+
+// Names for the shell completion scripts, without a password: cmd_complete.cpp
+int runComplete(const QStringList &arguments);
+
 #endif // DROVIK_TOOL_COMMANDS_H

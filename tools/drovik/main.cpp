@@ -30,6 +30,9 @@ const Command commands[] = {
         {"unprotect", "store the file, sections or parameters in plain again", runUnprotect},
         {"passwd", "change the password", runPasswd},
         {"regen", "encrypt every protected part anew under fresh public keys", runRegen},
+        {"exec", "run a program with parameters in its environment", runExec},
+        {"apply", "apply the changes of a JSON document in one rewrite", runApply},
+        {"__complete", nullptr, runComplete}, // for the completion scripts; not listed
 };
 
 QString overview()
@@ -38,9 +41,10 @@ QString overview()
                                   "Reads and changes INI configuration files whose parts may be "
                                   "stored encrypted.\n\nCommands:\n");
     for (const Command &command : commands)
-        text += QStringLiteral("  %1%2\n")
-                        .arg(QString::fromLatin1(command.name).leftJustified(13),
-                             QLatin1String(command.summary));
+        if (command.summary)
+            text += QStringLiteral("  %1%2\n")
+                            .arg(QString::fromLatin1(command.name).leftJustified(13),
+                                 QLatin1String(command.summary));
     text += QStringLiteral(
             "\nRun 'drovik COMMAND --help' for the options of a command.\n"
             "Passwords come from --password-file, --no-password, DROVIK_PASSWORD, or the "
