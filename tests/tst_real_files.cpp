@@ -1,6 +1,6 @@
 #include "testutil.h"
+#include "tool_runner.h"
 
-#include <QtCore/QProcess>
 #include <QtTest/QtTest>
 
 // Every writing command of the tool, run on files as applications and
@@ -114,21 +114,6 @@ QVariantMap without(QVariantMap keys, const QString &target)
     return keys;
 }
 
-// The keys whose values differ, for a failure message.
-QString difference(const QVariantMap &before, const QVariantMap &after)
-{
-    QStringList lines;
-    QStringList keys = before.keys() + after.keys();
-    keys.removeDuplicates();
-    for (const QString &key : qAsConst(keys)) {
-        if (before.value(key) != after.value(key))
-            lines << QStringLiteral("%1: %2 -> %3")
-                             .arg(key, before.value(key).toStringList().join(u"|"_s),
-                                  after.value(key).toStringList().join(u"|"_s));
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Expect)
@@ -144,7 +129,7 @@ private slots:
 
 private:
     View view(const QString &path, const QByteArray &pw);
-    int run(const QStringList &arguments, const QString &key, QString *report);
+    ToolRun run(const QStringList &arguments, const QString &key);
 
     testutil::Files m_files;
     QString m_editor;
@@ -183,26 +168,16 @@ View tst_RealFiles::view(const QString &path, const QByteArray &pw)
     return view;
 }
 
-int tst_RealFiles::run(const QStringList &arguments, const QString &key, QString *report)
+ToolRun tst_RealFiles::run(const QStringList &arguments, const QString &key)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("VISUAL"));
-    environment.insert(QStringLiteral("DROVIK_PASSWORD"), QString::fromLatin1(password));
-    environment.insert(QStringLiteral("DROVIK_NEW_PASSWORD"), QString::fromLatin1(newPassword));
-    environment.insert(QStringLiteral("EDITOR"),
-                       QStringList {m_editor, key.section(QLatin1Char('/'), 0, 0),
-                                    key.section(QLatin1Char('/'), 1)}
-                               .join(QLatin1Char(' ')));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(QStringLiteral(DROVIK_TOOL_PATH), arguments);
-    const bool finished = process.waitForFinished(60000);
-    *report = QStringLiteral("drovik %1 -> %2\n%3")
-                      .arg(arguments.join(QLatin1Char(' ')))
-                      .arg(process.exitCode())
-                      .arg(QString::fromUtf8(process.readAllStandardError()));
-    return finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    // The editor changes key: "EDITOR SECTION PARAM FILE".
+    const QString editor = QStringList {m_editor, key.section(QLatin1Char('/'), 0, 0),
+                                        key.section(QLatin1Char('/'), 1)}
+                                   .join(QLatin1Char(' '));
+    return runTool(arguments,
+                   {{u"DROVIK_PASSWORD"_s, QString::fromLatin1(password)},
+                    {u"DROVIK_NEW_PASSWORD"_s, QString::fromLatin1(newPassword)},
+                    {u"EDITOR"_s, editor}});
 }
 
 void tst_RealFiles::writingCommand_data()
@@ -268,8 +243,9 @@ void tst_RealFiles::writingCommand()
              qPrintable(target));
 
     arguments.replaceInStrings(QRegularExpression(u"^F$"_s), path);
-    QString report;
-    const int code = run(arguments, target, &report);
+    const ToolRun result = run(arguments, target);
+    const QString report = result.report;
+    const int code = result.code;
     if (code != 0) {
         QVERIFY2(code > 0, qPrintable(report));
         QVERIFY2(testutil::Files::bytes(path) == original, qPrintable(report));
@@ -283,8 +259,7 @@ void tst_RealFiles::writingCommand()
     if (passwd && after.all.size() > after.stored.size())
         QVERIFY2(!view(path, password).opened, qPrintable(report));
     const QVariantMap kept = without(before.all, target);
-    QVERIFY2(without(after.all, target) == kept,
-             qPrintable(report + difference(kept, without(after.all, target))));
+    QCOMPARE(without(after.all, target), kept);
     for (auto it = before.all.cbegin(); it != before.all.cend(); ++it) {
         if (target.isEmpty() || !matches(target, it.key()))
             continue;

@@ -1,11 +1,12 @@
 // The tool around its secrets: edit applies only the user's changes onto the
-// file as it is then, nothing of ours reaches the editor, the decrypted copy
-// does not outlive a signal, and passwords are never empty by accident nor
-// typed once where a typo would lock the file for good.
+// file as it is then, nothing of ours reaches a child, no private copy
+// outlives a signal, every password source is taken in its order, and
+// passwords are never empty by accident nor typed once where a typo would
+// lock the file for good.
 #include "testutil.h"
+#include "tool_runner.h"
 
 #include <QtCore/QDir>
-#include <QtCore/QProcess>
 #include <QtTest/QtTest>
 
 #include <cerrno>
@@ -23,47 +24,6 @@ namespace {
 const QByteArray password = QByteArrayLiteral("right-pw");
 const QByteArray plainIni
         = QByteArrayLiteral("[log]\nlevel=debug\n\n[net]\nhost=alpha\nport=8080\n");
-
-// The environment the tool runs in: ours without any DROVIK_ variable or
-// editor, plus extra.
-QProcessEnvironment toolEnvironment(const QMap<QString, QString> &extra)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("DROVIK_")) || name == QLatin1String("VISUAL"))
-            environment.remove(name);
-    }
-    for (auto it = extra.cbegin(); it != extra.cend(); ++it)
-        environment.insert(it.key(), it.value());
-    return environment;
-}
-
-struct Run
-{
-    int code = -1; // -1: killed by a signal
-    QString report;
-};
-
-// Runs the tool without a terminal, through a shell that first lifts the
-// core size limit, so that a limit found later is the tool's own doing.
-Run drovik(const QStringList &arguments, const QMap<QString, QString> &extra)
-{
-    QProcess process;
-    process.setProcessEnvironment(toolEnvironment(extra));
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(QStringLiteral("/bin/sh"),
-                  QStringList {u"-c"_s, u"ulimit -c unlimited 2>/dev/null; exec \"$0\" \"$@\""_s,
-                               QStringLiteral(DROVIK_TOOL_PATH)}
-                          + arguments);
-    Run run;
-    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
-        run.code = process.exitCode();
-    run.report = QStringLiteral("drovik %1 -> %2\n%3")
-                         .arg(arguments.join(QLatin1Char(' ')))
-                         .arg(run.code)
-                         .arg(QString::fromUtf8(process.readAllStandardError()));
-    return run;
-}
 
 QString executable(testutil::Files &files, const QString &body)
 {
@@ -215,8 +175,8 @@ private slots:
     void editorGetsNoSecret();
     void signalRemovesPrivateCopy_data();
     void signalRemovesPrivateCopy();
-    void emptyPasswordRefused_data();
-    void emptyPasswordRefused();
+    void passwordSources_data();
+    void passwordSources();
     void terminalPrompt_data();
     void terminalPrompt();
 
@@ -250,11 +210,11 @@ void tst_ToolSecrets::editMerges()
     script.replace(u"SET"_s, u"\"$TOOL\" set \"$FILE\""_s);
     const QString path = m_files.write(plainIni);
     const QTemporaryDir scratch;
-    const Run run = drovik({u"edit"_s, path},
-                           {{u"EDITOR"_s, executable(m_files, script)},
-                            {u"TOOL"_s, QStringLiteral(DROVIK_TOOL_PATH)},
-                            {u"FILE"_s, path},
-                            {u"TMPDIR"_s, scratch.path()}});
+    const ToolRun run = runTool({u"edit"_s, path},
+                                {{u"EDITOR"_s, executable(m_files, script)},
+                                 {u"TOOL"_s, QStringLiteral(DROVIK_TOOL_PATH)},
+                                 {u"FILE"_s, path},
+                                 {u"TMPDIR"_s, scratch.path()}});
     QVERIFY2(run.code == code, qPrintable(run.report));
     QCOMPARE(storedText(m_files, path), stored);
 }
@@ -272,11 +232,11 @@ void tst_ToolSecrets::editorGetsNoSecret()
                     "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
                     "{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } > '%1'")
                     .arg(seen));
-    const Run run = drovik({u"edit"_s, path},
-                           {{u"EDITOR"_s, editor},
-                            {u"DROVIK_PASSWORD"_s, u"pw"_s},
-                            {u"DROVIK_NEW_PASSWORD"_s, u"new-pw"_s},
-                            {u"DROVIK_OTHER"_s, u"x"_s}});
+    const ToolRun run = runTool({u"edit"_s, path},
+                                {{u"EDITOR"_s, editor},
+                                 {u"DROVIK_PASSWORD"_s, u"pw"_s},
+                                 {u"DROVIK_NEW_PASSWORD"_s, u"new-pw"_s},
+                                 {u"DROVIK_OTHER"_s, u"x"_s}});
     QVERIFY2(run.code == 0, qPrintable(run.report));
     const QList<QByteArray> words = testutil::Files::bytes(seen).simplified().split(' ');
     QCOMPARE(words.mid(0, 5), QByteArrayList({"Max", "core", "file", "size", "0"}));
@@ -284,13 +244,20 @@ void tst_ToolSecrets::editorGetsNoSecret()
 
 void tst_ToolSecrets::signalRemovesPrivateCopy_data()
 {
+    QTest::addColumn<QString>("arguments"); // F: the file; edit's editor sends the signal
     QTest::addColumn<QString>("signal");
-    QTest::newRow("terminated") << "TERM";
-    QTest::newRow("hang-up") << "HUP";
+    QTest::newRow("edit-terminated") << "edit F"
+                                     << "TERM";
+    QTest::newRow("edit-hang-up") << "edit F"
+                                  << "HUP";
+    // The password is read while the working copy of a change exists.
+    QTest::newRow("working-copy-interrupted") << "protect F --section net"
+                                              << "INT";
 }
 
 void tst_ToolSecrets::signalRemovesPrivateCopy()
 {
+    QFETCH(QString, arguments);
     QFETCH(QString, signal);
     const QString path = m_files.write(plainIni);
     const QTemporaryDir scratch;
@@ -303,70 +270,108 @@ void tst_ToolSecrets::signalRemovesPrivateCopy()
                            "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
                            "kill -%1 $tool; sleep 5")
                     .arg(signal));
-    const Run run
-            = drovik({u"edit"_s, path}, {{u"EDITOR"_s, editor}, {u"TMPDIR"_s, scratch.path()}});
+    QStringList words = arguments.split(QLatin1Char(' '));
+    words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
+    const ToolRun run
+            = runTool(words,
+                      {{u"EDITOR"_s, editor},
+                       {u"TMPDIR"_s, scratch.path()},
+                       {u"DROVIK_PASSWORD_COMMAND"_s, u"kill -%1 $PPID; sleep 5"_s.arg(signal)}});
     QVERIFY2(run.code == -1, qPrintable(run.report));
     QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList());
     QCOMPARE(testutil::Files::bytes(path), plainIni);
 }
 
-void tst_ToolSecrets::emptyPasswordRefused_data()
+void tst_ToolSecrets::passwordSources_data()
 {
-    QTest::addColumn<QString>("arguments"); // F stands for the file
-    QTest::addColumn<QString>("variable");  // set to the empty text
+    QTest::addColumn<QString>("arguments"); // words split at '|'; F, N, P, E: see below
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QByteArray>("input"); // standard input; null: none
     QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("opens"); // the password that opens F afterwards
 
+    const QByteArray none;
+    const QByteArray pw = password;
+    const QString wrong = u"DROVIK_PASSWORD=wrong"_s;
+    // F: net protected under the right password; N: a plain file; P: a file
+    // holding the right password and a line break; E: an empty file.
     // clang-format off
-    QTest::newRow("protect-empty-variable")  << "protect F --section net"                      << "DROVIK_PASSWORD"     << 2;
-    QTest::newRow("protect-empty-file")      << "protect F --section net --password-file E"    << ""                    << 2;
-    QTest::newRow("passwd-empty-new")        << "passwd F --password-file P"                   << "DROVIK_NEW_PASSWORD" << 2;
-    QTest::newRow("protect-no-password")     << "protect F --section net --no-password"        << "DROVIK_PASSWORD"     << 0;
+    QTest::newRow("file-before-variable")      << "get|F|net/host|--password-file|P"                     << QStringList{wrong} << none << 0 << pw;
+    QTest::newRow("standard-input")            << "get|F|net/host|--password-file|-"                     << QStringList{wrong} << QByteArray("right-pw\n") << 0 << pw;
+    QTest::newRow("command-first-line")        << "get|F|net/host|--password-command|printf 'right-pw\\nrest\\n'" << QStringList{wrong} << none << 0 << pw;
+    QTest::newRow("command-sees-no-drovik")    << "get|F|net/host|--password-command|test -n \"$DROVIK_PASSWORD$DROVIK_OTHER\" && exit 9; echo right-pw"
+                                                                                                         << QStringList{wrong, u"DROVIK_OTHER=x"_s} << none << 0 << pw;
+    QTest::newRow("variable-before-command")   << "get|F|net/host"                                       << QStringList{u"DROVIK_PASSWORD=right-pw"_s, u"DROVIK_PASSWORD_COMMAND=echo wrong"_s} << none << 0 << pw;
+    QTest::newRow("variable-command")          << "get|F|net/host"                                       << QStringList{u"DROVIK_PASSWORD_COMMAND=echo right-pw"_s} << none << 0 << pw;
+    QTest::newRow("failing-command")           << "set|F|net/host|x|--password-command|echo right-pw; exit 3" << QStringList() << none << 2 << pw;
+    QTest::newRow("two-sources")               << "get|F|net/host|--password-file|P|--no-password"       << QStringList() << none << 2 << pw;
+    QTest::newRow("empty-command-output")      << "protect|N|--section|log|--password-command|echo"      << QStringList() << none << 2 << none;
+    QTest::newRow("empty-variable")            << "protect|N|--section|log"                              << QStringList{u"DROVIK_PASSWORD="_s} << none << 2 << none;
+    QTest::newRow("empty-file")                << "protect|N|--section|log|--password-file|E"            << QStringList() << none << 2 << none;
+    QTest::newRow("empty-standard-input")      << "protect|N|--section|log|--password-file|-"            << QStringList() << QByteArray("\n") << 2 << none;
+    QTest::newRow("no-password-option")        << "protect|N|--section|log|--no-password"                << QStringList{u"DROVIK_PASSWORD="_s} << none << 0 << QByteArray("");
+    QTest::newRow("passwd-new-command")        << "passwd|F|--password-file|P|--new-password-command|echo new-pw" << QStringList() << none << 0 << QByteArray("new-pw");
+    QTest::newRow("passwd-new-standard-input") << "passwd|F|--new-password-file|-"                       << QStringList{u"DROVIK_PASSWORD=right-pw"_s} << QByteArray("new-pw\n") << 0 << QByteArray("new-pw");
+    QTest::newRow("passwd-new-variable")       << "passwd|F|--password-file|P"                           << QStringList{u"DROVIK_NEW_PASSWORD=new-pw"_s} << none << 0 << QByteArray("new-pw");
+    QTest::newRow("passwd-new-variable-command") << "passwd|F"                                           << QStringList{u"DROVIK_PASSWORD=right-pw"_s, u"DROVIK_NEW_PASSWORD_COMMAND=echo new-pw"_s} << none << 0 << QByteArray("new-pw");
+    QTest::newRow("passwd-both-standard-input") << "passwd|F|--password-file|-|--new-password-file|-"    << QStringList() << QByteArray("right-pw\nnew-pw\n") << 2 << pw;
+    QTest::newRow("passwd-empty-new")          << "passwd|F|--password-file|P"                           << QStringList{u"DROVIK_NEW_PASSWORD="_s} << none << 2 << pw;
     // clang-format on
 }
 
-void tst_ToolSecrets::emptyPasswordRefused()
+// A run that fails leaves the file as it was; one that works leaves it
+// opened by the password the sources' order picks.
+void tst_ToolSecrets::passwordSources()
 {
     QFETCH(QString, arguments);
-    QFETCH(QString, variable);
+    QFETCH(QStringList, environment);
+    QFETCH(QByteArray, input);
     QFETCH(int, code);
+    QFETCH(QByteArray, opens);
     QString path = m_files.write(plainIni);
-    const QString passwordFile = m_files.write(password);
-    if (arguments.startsWith(QLatin1String("passwd"))) {
+    if (arguments.contains(u"|F"_s)) {
         QSettings settings(path, QSettings::IniFormat);
         QVERIFY(Drovik::encryptSection(&settings, u"net"_s, password));
         settings.sync();
         path = m_files.copy(path);
     }
     const QByteArray before = testutil::Files::bytes(path);
-    QStringList words = arguments.split(QLatin1Char(' '));
-    words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
+    QStringList words = arguments.split(QLatin1Char('|'));
+    words.replaceInStrings(QRegularExpression(u"^[FN]$"_s), path);
+    words.replaceInStrings(QRegularExpression(u"^P$"_s), m_files.write(password + '\n'));
     words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
-    words.replaceInStrings(QRegularExpression(u"^P$"_s), passwordFile);
     QMap<QString, QString> extra;
-    if (!variable.isEmpty())
-        extra.insert(variable, QString());
-    const Run run = drovik(words, extra);
+    for (const QString &entry : environment)
+        extra.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    const ToolRun run = runTool(words, extra, input);
     QVERIFY2(run.code == code, qPrintable(run.report));
     if (code != 0)
         QCOMPARE(testutil::Files::bytes(path), before);
-    else
-        QVERIFY(m_files.storedKeys(path).contains(u"net/packed-section-enabled"_s));
+    if (!opens.isNull())
+        QVERIFY2(!m_files.valueOnDisk(path, u"log/level"_s, opens).isNull()
+                         && !m_files.valueOnDisk(path, u"net/host"_s, opens).isNull(),
+                 qPrintable(run.report));
 }
 
 void tst_ToolSecrets::terminalPrompt_data()
 {
-    QTest::addColumn<QString>("arguments"); // F stands for the file
-    QTest::addColumn<QByteArrayList>(
-            "typed"); // one line per prompt; "^Z" stops and continues the job first
+    QTest::addColumn<QString>("arguments");    // F: the file, protected first unless to protect;
+                                               // NAME=VALUE first: in the environment
+    QTest::addColumn<QByteArrayList>("typed"); // one line per prompt; "^Z" stops and continues
     QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("shown"); // in the output; "!" first: not in it
 
+    const QByteArrayList none;
     // clang-format off
-    QTest::newRow("first-protection-asked-twice") << "protect F --section net" << QByteArrayList{"one", "one"}        << 0;
-    QTest::newRow("first-protection-mismatch")    << "protect F --section net" << QByteArrayList{"one", "two"}        << 2;
-    QTest::newRow("typed-empty")                  << "protect F --section net" << QByteArrayList{""}                  << 2;
-    QTest::newRow("new-password-mismatch")        << "passwd F"                << QByteArrayList{"new-1", "new-2"}    << 2;
-    QTest::newRow("ctrl-z-restores-echo")         << "protect F --section net" << QByteArrayList{"^Z", "one", "one"} << 0;
+    QTest::newRow("first-protection-asked-twice") << "protect F --section net" << QByteArrayList{"one", "one"}       << 0 << QByteArray();
+    QTest::newRow("first-protection-mismatch")    << "protect F --section net" << QByteArrayList{"one", "two"}       << 2 << QByteArray();
+    QTest::newRow("typed-empty")                  << "protect F --section net" << QByteArrayList{""}                 << 2 << QByteArray();
+    QTest::newRow("new-password-mismatch")        << "passwd F"                << QByteArrayList{"new-1", "new-2"}   << 2 << QByteArray();
+    QTest::newRow("ctrl-z-restores-echo")         << "protect F --section net" << QByteArrayList{"^Z", "one", "one"} << 0 << QByteArray();
+    QTest::newRow("show-asks-at-terminal")        << "show F"                  << QByteArrayList{"right-pw"}         << 0 << QByteArray("host=alpha");
+    QTest::newRow("status-in-colour")             << "status F"                << none                               << 0 << QByteArray("\x1b[32mprotected");
+    QTest::newRow("status-no-colour")             << "NO_COLOR=1 status F"     << none                               << 0 << QByteArray("!\x1b[");
     // clang-format on
 }
 
@@ -375,17 +380,23 @@ void tst_ToolSecrets::terminalPrompt()
     QFETCH(QString, arguments);
     QFETCH(QByteArrayList, typed);
     QFETCH(int, code);
+    QFETCH(QByteArray, shown);
     QString path = m_files.write(plainIni);
     QMap<QString, QString> extra;
-    if (arguments.startsWith(QLatin1String("passwd"))) {
+    if (!arguments.startsWith(QLatin1String("protect"))) {
         QSettings settings(path, QSettings::IniFormat);
         QVERIFY(Drovik::encryptSection(&settings, u"net"_s, password));
         settings.sync();
         path = m_files.copy(path);
-        extra.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(password));
     }
+    if (arguments.startsWith(QLatin1String("passwd")))
+        extra.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(password));
     const QByteArray before = testutil::Files::bytes(path);
     QStringList words = arguments.split(QLatin1Char(' '));
+    while (words.constFirst().contains(QLatin1Char('='))) {
+        const QString entry = words.takeFirst();
+        extra.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    }
     words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
 
     TerminalRun run(words, toolEnvironment(extra));
@@ -408,10 +419,14 @@ void tst_ToolSecrets::terminalPrompt()
     }
     const int exitCode = run.exitCode();
     QVERIFY2(exitCode == code, run.output().constData());
-    if (code != 0)
+    if (code != 0 || !arguments.startsWith(QLatin1String("protect")))
         QCOMPARE(testutil::Files::bytes(path), before);
     else
         QVERIFY(!m_files.valueOnDisk(path, u"net/host"_s, "one").isNull());
+    if (shown.startsWith('!'))
+        QVERIFY2(!run.output().contains(shown.mid(1)), run.output().constData());
+    else
+        QVERIFY2(run.output().contains(shown), run.output().constData());
 }
 
 QTEST_GUILESS_MAIN(tst_ToolSecrets)

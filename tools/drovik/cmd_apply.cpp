@@ -190,57 +190,52 @@ bool protectsNewPart(const ChangeDocument &document, const ConfigView &view)
     return false;
 }
 
+// The document, read and checked before FILE is opened, so that a faulty one
+// stops the command before a lock is taken or a password asked.
+ChangeDocument &checkedDocument()
+{
+    static ChangeDocument document;
+    return document;
+}
+
 } // namespace
 
-int runApply(const QStringList &arguments)
+int checkApply(const CommandLine &line)
 {
-    CommandLine line(
-            QStringLiteral("apply"),
-            QStringLiteral(
-                    "Applies the changes of a JSON document to FILE in one locked rewrite: "
-                    "either all of them or none. The document has the shape 'drovik show --json' "
-                    "prints; every member is optional, and parameters it does not name are kept. "
-                    "A value sets the parameter, with the kind its JSON has or its \"type\" "
-                    "(string, int, double, bool, list); a value of null deletes the parameter; "
-                    "\"delete\": [\"SECTION\", \"SECTION/PARAMETER\"] deletes sections and "
-                    "parameters, before anything is set. A part that exists keeps its "
-                    "protection; a new one takes the \"protection\" the document gives it "
-                    "(plain when none). A missing FILE is created. An invalid document changes "
-                    "nothing: exit status 2 and the JSON path of the fault."),
-            CommandLine::Password);
-    line.addPositional(QStringLiteral("INPUT"),
-                       QStringLiteral("The JSON document; '-' or none: standard input."),
-                       QStringLiteral("[INPUT|-]"));
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 1, 2, &status))
-        return status;
+    const QString input = line.arguments().value(0, QStringLiteral("-"));
+    if (input == QLatin1String("-") && line.passwordOptions().file == QLatin1String("-"))
+        return usageError(line.command(),
+                          QStringLiteral("the document and the password cannot both come from "
+                                         "standard input"));
     QByteArray json;
     QString error;
-    ChangeDocument document;
-    if (!readInput(line.positional().value(1, QStringLiteral("-")), &json, &error))
+    if (!readInput(input, &json, &error))
         return fail(Exit::IoError, error);
-    if (!readChangeDocument(json, &document, &error))
+    if (!readChangeDocument(json, &checkedDocument(), &error))
         return fail(Exit::Usage,
                     QStringLiteral("apply: invalid document: %1; nothing was changed").arg(error));
+    return Exit::Ok;
+}
 
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Create, line.passwordOptions())))
-        return status;
+int runApply(Session &session, const CommandLine &)
+{
+    const ChangeDocument &document = checkedDocument();
+    int status = Exit::Ok;
     if (!session.password.isGiven() && protectsNewPart(document, session.view)
-        && (status = session.open(Access::Create, line.passwordOptions(), PasswordNeed::Always)))
+        && (status = session.open(Access::Create, PasswordNeed::Always)))
         return status;
     QVariantMap tree;
     if (!Drovik::getFileData(session.settings(), session.secret(), &tree))
         return session.wrongPassword();
     TreeChanges changes(&tree, session.path());
-    for (const QString &section : qAsConst(document.deletedSections))
+    for (const QString &section : document.deletedSections)
         changes.deleteSection(section);
-    for (const QString &key : qAsConst(document.deletedKeys))
+    for (const QString &key : document.deletedKeys)
         changes.deleteParam(sectionOfKey(key), key.mid(sectionOfKey(key).size() + 1));
     changes.applyFileProtection(document);
-    for (const SectionChange &section : qAsConst(document.sections))
+    for (const SectionChange &section : document.sections)
         changes.applySection(section);
-    for (const ParamChange &param : qAsConst(document.ungrouped))
+    for (const ParamChange &param : document.ungrouped)
         session.file.setUngrouped(param.name, param.value);
     Drovik::saveFile(session.settings(), session.secret(), &tree);
     return session.commit();

@@ -83,171 +83,145 @@ void noteCovered(const ConfigView &view, const QString &target, const QString &s
                            .arg(target, outer));
 }
 
-int changeProtection(const QStringList &arguments, bool protect)
+// protect and unprotect: the targets and the library's call for each level.
+struct ProtectionChange
 {
-    const QString command = protect ? QStringLiteral("protect") : QStringLiteral("unprotect");
-    CommandLine line(command,
-                     QStringLiteral("%1 the whole file (--file), sections (--section S) or "
-                                    "parameters (--key SECTION/PARAMETER); any number of each.")
-                             .arg(protect ? QStringLiteral("Stores encrypted under the password")
-                                          : QStringLiteral("Stores in plain text again")),
-                     CommandLine::Password);
-    const QCommandLineOption fileOption(QStringLiteral("file"), QStringLiteral("The whole file."));
-    const QCommandLineOption sectionOption(QStringLiteral("section"), QStringLiteral("Section S."),
-                                           QStringLiteral("S"));
-    const QCommandLineOption keyOption(QStringLiteral("key"), QStringLiteral("Parameter K."),
-                                       QStringLiteral("K"));
-    for (const QCommandLineOption &option : {fileOption, sectionOption, keyOption})
-        line.addOption(option);
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 1, 1, &status))
-        return status;
-    const bool fileTargeted = line.isSet(fileOption);
-    const QStringList sections = line.values(sectionOption);
-    const QStringList keys = line.values(keyOption);
-    if (!fileTargeted && sections.isEmpty() && keys.isEmpty())
-        return usageError(command, QStringLiteral("give --file, --section or --key"));
-    if ((status = checkKeyPaths(command, keys)))
-        return status;
+    bool protect;
+    bool (*file)(QSettings *, const QByteArray &);
+    bool (*section)(QSettings *, const QString &, const QByteArray &);
+    bool (*param)(QSettings *, const QString &, const QByteArray &);
+};
 
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Change, line.passwordOptions(),
-                               protect ? PasswordNeed::Always : PasswordNeed::WhenProtected))
-        || (status = checkTargets(session, sections, keys))
-        || (protect && fileTargeted && (status = checkNoUngroupedKeys(session))))
+int changeProtection(Session &session, const CommandLine &line, const ProtectionChange &change)
+{
+    bool fileTargeted = line.isSet(QStringLiteral("file"));
+    const QStringList sections = line.values(QStringLiteral("section"));
+    const QStringList keys = line.values(QStringLiteral("key"));
+    int status = Exit::Ok;
+    if ((status = checkTargets(session, sections, keys)))
         return status;
+    if (fileTargeted && change.protect && session.view.protection == Protection::Protected) {
+        note(QStringLiteral("%1 is already protected as a whole").arg(session.path()));
+        if (sections.isEmpty() && keys.isEmpty())
+            return Exit::Ok;
+        fileTargeted = false;
+    } else if (change.protect && fileTargeted && (status = checkNoUngroupedKeys(session))) {
+        return status;
+    }
     for (const QString &section : sections)
-        noteCovered(session.view, section, section, protect, fileTargeted, sections);
+        noteCovered(session.view, section, section, change.protect, fileTargeted, sections);
     for (const QString &key : keys)
-        noteCovered(session.view, key, sectionOfKey(key), protect, fileTargeted, sections);
+        noteCovered(session.view, key, sectionOfKey(key), change.protect, fileTargeted, sections);
 
     QSettings *settings = session.settings();
     const QByteArray &secret = session.secret();
-    bool done = true;
-    if (fileTargeted)
-        done = protect ? Drovik::encryptFile(settings, secret)
-                       : Drovik::decryptFile(settings, secret);
+    bool done = !fileTargeted || change.file(settings, secret);
     for (const QString &section : sections)
-        done = done
-                && (protect ? Drovik::encryptSection(settings, section, secret)
-                            : Drovik::decryptSection(settings, section, secret));
+        done = done && change.section(settings, section, secret);
     for (const QString &key : keys)
-        done = done
-                && (protect ? Drovik::encryptParam(settings, key, secret)
-                            : Drovik::decryptParam(settings, key, secret));
+        done = done && change.param(settings, key, secret);
     return finish(&session, done);
-}
-
-// del and del-section: names are key paths or section names.
-int deleteParts(const QStringList &arguments, bool sections)
-{
-    const QString command = sections ? QStringLiteral("del-section") : QStringLiteral("del");
-    CommandLine line(command,
-                     QStringLiteral("Deletes %1. Every one named must exist; otherwise nothing is "
-                                    "deleted and the exit status is 1.")
-                             .arg(sections ? QStringLiteral("whole sections with their parameters")
-                                           : QStringLiteral("parameters")),
-                     CommandLine::Password);
-    const QString name = sections ? QStringLiteral("SECTION") : QStringLiteral("KEY");
-    line.addPositional(name,
-                       sections ? QStringLiteral("A section name.")
-                                : QStringLiteral("SECTION/PARAMETER"),
-                       name + QStringLiteral("..."));
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 2, -1, &status))
-        return status;
-    const QStringList names = line.positional().mid(1);
-    if (!sections && (status = checkKeyPaths(command, names)))
-        return status;
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Change, line.passwordOptions()))
-        || (status = checkTargets(session, sections ? names : QStringList(),
-                                  sections ? QStringList() : names)))
-        return status;
-    return finish(&session,
-                  sections ? Drovik::delSections(session.settings(), names, session.secret())
-                           : Drovik::delParams(session.settings(), names, session.secret()));
 }
 
 } // namespace
 
-int runSet(const QStringList &arguments)
+int checkSet(const CommandLine &line)
 {
-    CommandLine line(QStringLiteral("set"),
-                     QStringLiteral("Stores VALUE at KEY. Where the file, the section or the "
-                                    "parameter is protected (or marked), the value is stored "
-                                    "inside that protection. A missing FILE is created.\n"
-                                    "With --type list every VALUE is one item. A VALUE that "
-                                    "starts with '-' follows '--'."),
-                     CommandLine::Password);
-    line.addPositional(QStringLiteral("KEY"), QStringLiteral("SECTION/PARAMETER"));
-    line.addPositional(QStringLiteral("VALUE"), QStringLiteral("The value."),
-                       QStringLiteral("VALUE..."));
-    const QCommandLineOption typeOption(
-            QStringLiteral("type"),
-            QStringLiteral("Store the value as TYPE: %1 (default string). Typed values keep "
-                           "their kind inside protected parts; plain INI text holds text only.")
-                    .arg(valueTypeNames().join(QStringLiteral(", "))),
-            QStringLiteral("TYPE"), QStringLiteral("string"));
-    line.addOption(typeOption);
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 2, -1, &status))
-        return status;
-    const QString key = line.positional().at(1);
-    if ((status = checkKeyPaths(QStringLiteral("set"), {key})))
-        return status;
+    int status = checkKeyArgument(line);
     QVariant value;
     QString error;
-    if (!parseTypedValue(line.value(typeOption), line.positional().mid(2), &value, &error))
-        return usageError(QStringLiteral("set"), error);
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Create, line.passwordOptions())))
+    if (!status
+        && !parseTypedValue(line.value(QStringLiteral("type")), line.arguments().mid(1), &value,
+                            &error))
+        status = usageError(line.command(), error);
+    return status;
+}
+
+int runSet(Session &session, const CommandLine &line)
+{
+    QVariant value;
+    QString error;
+    parseTypedValue(line.value(QStringLiteral("type")), line.arguments().mid(1), &value, &error);
+    return finish(&session,
+                  Drovik::setValue(session.settings(), line.arguments().constFirst(), value,
+                                   session.secret()));
+}
+
+int checkDel(const CommandLine &line)
+{
+    return checkKeyPaths(line.command(), line.arguments());
+}
+
+int runDel(Session &session, const CommandLine &line)
+{
+    const QStringList keys = line.arguments();
+    if (const int status = checkTargets(session, {}, keys))
         return status;
-    return finish(&session, Drovik::setValue(session.settings(), key, value, session.secret()));
+    return finish(&session, Drovik::delParams(session.settings(), keys, session.secret()));
 }
 
-int runDel(const QStringList &arguments)
+int runDelSection(Session &session, const CommandLine &line)
 {
-    return deleteParts(arguments, false);
-}
-
-int runDelSection(const QStringList &arguments)
-{
-    return deleteParts(arguments, true);
-}
-
-int runProtect(const QStringList &arguments)
-{
-    return changeProtection(arguments, true);
-}
-
-int runUnprotect(const QStringList &arguments)
-{
-    return changeProtection(arguments, false);
-}
-
-int runPasswd(const QStringList &arguments)
-{
-    CommandLine line(QStringLiteral("passwd"),
-                     QStringLiteral("Changes the password: asks for the current one, then twice "
-                                    "for the new one. Without a terminal the new password comes "
-                                    "from --new-password-file or DROVIK_NEW_PASSWORD."),
-                     CommandLine::Password);
-    const QCommandLineOption newFileOption(QStringLiteral("new-password-file"),
-                                           QStringLiteral("Read the new password from PATH."),
-                                           QStringLiteral("PATH"));
-    line.addOption(newFileOption);
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 1, 1, &status))
+    const QStringList sections = line.arguments();
+    if (const int status = checkTargets(session, sections, {}))
         return status;
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Change, line.passwordOptions())))
-        return status;
+    return finish(&session, Drovik::delSections(session.settings(), sections, session.secret()));
+}
+
+int checkProtection(const CommandLine &line)
+{
+    if (!line.isSet(QStringLiteral("file")) && !line.isSet(QStringLiteral("section"))
+        && !line.isSet(QStringLiteral("key")))
+        return usageError(line.command(), QStringLiteral("give --file, --section or --key"));
+    return checkKeyPaths(line.command(), line.values(QStringLiteral("key")));
+}
+
+int runProtect(Session &session, const CommandLine &line)
+{
+    return changeProtection(
+            session, line,
+            {true, Drovik::encryptFile, Drovik::encryptSection, Drovik::encryptParam});
+}
+
+int runUnprotect(Session &session, const CommandLine &line)
+{
+    return changeProtection(
+            session, line,
+            {false, Drovik::decryptFile, Drovik::decryptSection, Drovik::decryptParam});
+}
+
+namespace {
+
+PasswordOptions newPasswordOptions(const CommandLine &line)
+{
+    PasswordOptions options;
+    options.file = line.value(QStringLiteral("new-password-file"));
+    options.command = line.value(QStringLiteral("new-password-command"));
+    return options;
+}
+
+} // namespace
+
+int checkPasswd(const CommandLine &line)
+{
+    const PasswordOptions options = newPasswordOptions(line);
+    if (!options.file.isEmpty() && !options.command.isEmpty())
+        return usageError(line.command(),
+                          QStringLiteral("--new-password-file and --new-password-command "
+                                         "exclude each other"));
+    if (options.file == QLatin1String("-") && line.passwordOptions().file == QLatin1String("-"))
+        return usageError(line.command(),
+                          QStringLiteral("only one of the passwords can come from standard input"));
+    return Exit::Ok;
+}
+
+int runPasswd(Session &session, const CommandLine &line)
+{
+    const PasswordOptions options = newPasswordOptions(line);
     Secret newPassword;
     QString error;
-    if (!readNewPassword(line.value(newFileOption),
-                         QStringLiteral("New password for %1: ").arg(session.path()), &newPassword,
-                         &error))
+    if (!readNewPassword(options, QStringLiteral("New password for %1: ").arg(session.path()),
+                         &newPassword, &error))
         return fail(Exit::Usage, error);
     if (!session.password.isGiven())
         note(QStringLiteral("%1 holds nothing protected yet; the new password applies to what "
@@ -258,17 +232,7 @@ int runPasswd(const QStringList &arguments)
     return session.commit(newPassword.bytes());
 }
 
-int runRegen(const QStringList &arguments)
+int runRegen(Session &session, const CommandLine &)
 {
-    CommandLine line(QStringLiteral("regen"),
-                     QStringLiteral("Encrypts every protected part anew under fresh public keys, "
-                                    "and stores protected whatever is marked by hand."),
-                     CommandLine::Password);
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 1, 1, &status))
-        return status;
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Change, line.passwordOptions())))
-        return status;
     return finish(&session, Drovik::regen(session.settings(), session.secret()));
 }

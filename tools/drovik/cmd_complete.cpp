@@ -1,8 +1,8 @@
 #include "commands.h"
 
 #include "config_file.h"
+#include "config_view.h"
 #include "console.h"
-#include "readable_view.h"
 
 // For the shell completion scripts: the names a file shows without its
 // password. It never asks for one, never writes and never locks, and prints
@@ -18,7 +18,7 @@ int runComplete(const QStringList &arguments)
     if (!file.open(Access::Read, &error))
         return Exit::IoError;
     QStringList names;
-    for (const SectionView &section : readableView(*file.settings()).sections) {
+    for (const SectionView &section : layoutView(*file.settings()).sections) {
         if (sections)
             names.append(section.name);
         for (const ParamView &param : section.params) {

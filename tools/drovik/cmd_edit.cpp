@@ -20,7 +20,9 @@ namespace {
 const QString preamble = QStringLiteral(
         "; Decrypted copy of %1, removed when the editor closes.\n"
         "; Change, add or delete keys and sections; each part keeps its protection.\n"
-        "; Comments and order are not kept; change protection with drovik protect.\n\n");
+        "; Comments and order are not kept; change protection with drovik protect.\n"
+        "; Keys outside any section are not shown here and stay as they are; keys\n"
+        "; added here outside a section are ignored.\n\n");
 
 QString summary(const QString &path, const EditChanges &changes)
 {
@@ -54,29 +56,12 @@ bool interactive()
 
 } // namespace
 
-int runEdit(const QStringList &arguments)
+int runEdit(Session &session, const CommandLine &)
 {
-    CommandLine line(QStringLiteral("edit"),
-                     QStringLiteral("Opens the decrypted configuration as INI text in $VISUAL or "
-                                    "$EDITOR (else vi), then applies what changed: changed and "
-                                    "new values are set, removed keys and sections deleted, and "
-                                    "each part keeps its protection. Only the changes are applied, "
-                                    "to the file as it is then: a key also changed by someone "
-                                    "else meanwhile is a conflict, and nothing is changed. The "
-                                    "decrypted copy lives in a private temporary directory that "
-                                    "is removed afterwards."),
-                     CommandLine::Password);
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 1, 1, &status))
-        return status;
-    Session session(line.positional().constFirst());
-    QString error;
     // Not locked while the editor runs: only the differences are applied
     // later, under the lock, to the file as it is then.
-    if (!session.file.check(Access::Change, &error))
-        return fail(Exit::IoError, error);
-    if ((status = session.open(Access::Read, line.passwordOptions())))
-        return status;
+    int status = Exit::Ok;
+    QString error;
     ConfigView before = session.view;
     // Keys outside any section are no part of the edit; every write keeps them.
     before.ungrouped.clear();
@@ -117,7 +102,7 @@ int runEdit(const QStringList &arguments)
     for (const QString &key : changes.ignoredKeys)
         note(QStringLiteral("ignored '%1': a key needs a section and a name").arg(key));
     if (!changes.isEmpty()) {
-        if ((status = session.open(Access::Change, line.passwordOptions())))
+        if ((status = session.open(Access::Change)))
             return status;
         const QStringList conflicts = conflictingKeys(changes, before, session.view);
         if (!conflicts.isEmpty())

@@ -1,9 +1,8 @@
 #include "commands.h"
 
+#include "child_environment.h"
 #include "command_line.h"
-#include "config_file.h"
 #include "console.h"
-#include "readable_view.h"
 #include "typed_value.h"
 
 #include <QtCore/QFile>
@@ -58,21 +57,46 @@ bool isReservedName(const QString &name)
     return name.startsWith(QLatin1String("LD_")) || name.startsWith(QLatin1String("DROVIK_"));
 }
 
-// Our environment without DROVIK_ variables and without the names set anew,
-// then the new ones.
-std::vector<QByteArray> childEnvironment(const QMap<QString, QString> &variables)
+// The environment every child of the tool gets (no DROVIK_ variable), less
+// the names set anew, then the new ones.
+std::vector<QByteArray> environmentWith(const QMap<QString, QString> &variables)
 {
     std::vector<QByteArray> entries;
-    for (char **entry = environ; *entry; ++entry) {
-        const QByteArray text(*entry);
+    for (char *entry : childEnvironment()) {
+        if (!entry)
+            break;
+        const QByteArray text(entry);
         const int equals = text.indexOf('=');
-        const QString name = QString::fromLocal8Bit(equals < 0 ? text : text.left(equals));
-        if (!name.startsWith(QLatin1String("DROVIK_")) && !variables.contains(name))
+        if (!variables.contains(QString::fromLocal8Bit(equals < 0 ? text : text.left(equals))))
             entries.push_back(text);
     }
     for (auto it = variables.cbegin(); it != variables.cend(); ++it)
         entries.push_back(it.key().toLocal8Bit() + '=' + it.value().toLocal8Bit());
     return entries;
+}
+
+// Whether the named sections (all when none is named) hold anything that only
+// the password shows.
+bool needsPassword(const ConfigView &view, const QStringList &sections)
+{
+    if (view.sectionsHidden.hidden)
+        return true;
+    for (const SectionView &section : view.sections) {
+        if (!sections.isEmpty() && !sections.contains(section.name))
+            continue;
+        if (section.paramsHidden.hidden)
+            return true;
+        for (const ParamView &param : section.params) {
+            if (param.valueHidden.hidden)
+                return true;
+        }
+    }
+    return false;
+}
+
+QStringList sectionsOf(const CommandLine &line)
+{
+    return line.arguments().mid(0, line.arguments().size() - line.afterDashes().size());
 }
 
 int runProgram(const QStringList &command, const QMap<QString, QString> &variables)
@@ -84,7 +108,7 @@ int runProgram(const QStringList &command, const QMap<QString, QString> &variabl
     for (QByteArray &argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    std::vector<QByteArray> environment = childEnvironment(variables);
+    std::vector<QByteArray> environment = environmentWith(variables);
     std::vector<char *> envp;
     for (QByteArray &entry : environment)
         envp.push_back(entry.data());
@@ -100,64 +124,36 @@ int runProgram(const QStringList &command, const QMap<QString, QString> &variabl
 
 } // namespace
 
-int runExec(const QStringList &arguments)
+int checkExec(const CommandLine &line)
 {
-    CommandLine line(
-            QStringLiteral("exec"),
-            QStringLiteral("Runs COMMAND (no shell) with the parameters of the named sections (all "
-                           "when none is named) added to its environment as SECTION_PARAMETER: "
-                           "upper case, every character other than A-Z, 0-9 and _ turned into _. "
-                           "A list's items are joined with ','. Keys outside any section are not "
-                           "passed. No DROVIK_ variable reaches COMMAND. The exit status is "
-                           "COMMAND's (127: not found, 126: cannot run it). The password is needed "
-                           "only when the named sections hold something protected. Never writes "
-                           "FILE."),
-            CommandLine::Password);
-    line.addPositional(QStringLiteral("SECTION"), QStringLiteral("A section to pass (repeatable)."),
-                       QStringLiteral("[SECTION...] -- COMMAND [ARGUMENT...]"));
-    const QCommandLineOption prefixOption(QStringLiteral("prefix"),
-                                          QStringLiteral("Put P before every name (letters, "
-                                                         "digits and _)."),
-                                          QStringLiteral("P"));
-    line.addOption(prefixOption);
-    const int dashes = arguments.indexOf(QStringLiteral("--"));
-    int status = Exit::Ok;
-    if (!line.parse(arguments.mid(0, dashes), 1, -1, &status))
-        return status;
-    const QStringList command = dashes < 0 ? QStringList() : arguments.mid(dashes + 1);
-    if (command.isEmpty())
-        return usageError(QStringLiteral("exec"), QStringLiteral("give -- COMMAND"));
-    const QString prefix = line.value(prefixOption);
-    if (!isPrefix(prefix))
-        return usageError(QStringLiteral("exec"),
+    if (line.afterDashes().isEmpty())
+        return usageError(line.command(), QStringLiteral("give -- COMMAND"));
+    if (!isPrefix(line.value(QStringLiteral("prefix"))))
+        return usageError(line.command(),
                           QStringLiteral("--prefix takes letters, digits and _ only"));
-    const QStringList wanted = line.positional().mid(1);
+    return Exit::Ok;
+}
 
-    ConfigFile file(line.positional().constFirst());
-    QString error;
-    if (!file.open(Access::Read, &error))
-        return fail(Exit::IoError, error);
-    ConfigView view = readableView(*file.settings());
-    if (needsPassword(view, wanted)) {
-        Secret password;
-        if (!readPassword(line.passwordOptions(),
-                          QStringLiteral("Password for %1: ").arg(file.path()), &password, &error))
-            return fail(Exit::Usage, error);
-        view = ConfigView();
-        if (!loadView(*file.settings(), password.bytes(), &view))
-            return fail(Exit::WrongPassword,
-                        QStringLiteral("%1: wrong password; nothing was run").arg(file.path()));
-    }
+int runExec(Session &session, const CommandLine &line)
+{
+    const QStringList wanted = sectionsOf(line);
+    const QString prefix = line.value(QStringLiteral("prefix"));
+    // Opened without asking: the password only when what is wanted needs it.
+    int status = Exit::Ok;
+    if (session.hidden() && needsPassword(session.view, wanted)
+        && (status = session.open(Access::Read, PasswordNeed::WhenProtected)))
+        return status;
+    const ConfigView &view = session.view;
     for (const QString &name : wanted) {
         if (!view.section(name))
             return fail(
                     Exit::NotFound,
-                    QStringLiteral("%1: no section %2; nothing was run").arg(file.path(), name));
+                    QStringLiteral("%1: no section %2; nothing was run").arg(session.path(), name));
     }
 
     QMap<QString, QString> variables;
     QMap<QString, QString> keyOf; // variable name -> the key path it came from
-    for (const SectionView &section : qAsConst(view.sections)) {
+    for (const SectionView &section : view.sections) {
         if (!wanted.isEmpty() && !wanted.contains(section.name))
             continue;
         for (const ParamView &param : section.params) {
@@ -167,16 +163,17 @@ int runExec(const QStringList &arguments)
                 return fail(Exit::Usage,
                             QStringLiteral("%1: %2 and %3 both become %4; nothing was run (pass "
                                            "fewer sections, or rename one)")
-                                    .arg(file.path(), keyOf.value(name), key, name));
+                                    .arg(session.path(), keyOf.value(name), key, name));
             if (isReservedName(name))
                 return fail(Exit::Usage,
                             QStringLiteral("%1: %2 would become %3, a name reserved for the "
                                            "system or this tool; nothing was run (use --prefix)")
-                                    .arg(file.path(), key, name));
+                                    .arg(session.path(), key, name));
             keyOf.insert(name, key);
             variables.insert(name, variableValue(param.value));
         }
     }
-    file.close();
-    return runProgram(command, variables);
+    session.password.wipe();
+    session.file.close();
+    return runProgram(line.afterDashes(), variables);
 }

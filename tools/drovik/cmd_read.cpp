@@ -9,6 +9,8 @@
 
 #include <QtCore/QJsonArray>
 
+#include <unistd.h>
+
 // Reading commands load through the read-only path: they never write FILE,
 // not even to protect what was marked by hand, so a read is always safe.
 
@@ -33,16 +35,40 @@ QString stateLabel(Protection own, Protection outer, const char *outerName)
     return QStringLiteral("(%1 with the %2)").arg(protectionName(outer), QLatin1String(outerName));
 }
 
-QString statusTree(const QString &path, const ConfigView &view)
+// Colour tells the states apart at a glance, but only for a person: never
+// into a pipe or file, and never when NO_COLOR asks for none.
+bool colourWanted()
+{
+    return isatty(STDOUT_FILENO) == 1 && qEnvironmentVariableIsEmpty("NO_COLOR");
+}
+
+QString coloured(const QString &label, bool colour)
+{
+    if (!colour)
+        return label;
+    const char *code = label.startsWith(QLatin1String("protected")) ? "32"
+            : label.startsWith(QLatin1String("marked"))             ? "33"
+            : label.startsWith(QLatin1Char('('))                    ? "2"
+                                                                    : nullptr;
+    return code ? QStringLiteral("\x1b[%1m%2\x1b[0m").arg(QLatin1String(code), label) : label;
+}
+
+const QString hiddenLabel = QStringLiteral("(hidden without the password)");
+
+QString statusTree(const QString &path, const ConfigView &view, bool colour)
 {
     QList<QPair<QString, QString>> rows {{path, protectionName(view.protection)}};
     bool anyMarked = view.protection == Protection::Marked;
     // Outside any section: never covered by the file's protection.
     for (const ParamView &param : view.ungrouped)
         rows.append({QStringLiteral("  ") + param.name, protectionName(param.protection)});
+    if (view.sectionsHidden.hidden)
+        rows.append({QStringLiteral("  [sections]"), hiddenLabel});
     for (const SectionView &section : view.sections) {
         rows.append({QStringLiteral("  [%1]").arg(section.name),
                      stateLabel(section.protection, view.protection, "file")});
+        if (section.paramsHidden.hidden)
+            rows.append({QStringLiteral("    parameters"), hiddenLabel});
         const bool sectionCovers = section.protection != Protection::Plain;
         anyMarked = anyMarked || section.protection == Protection::Marked;
         for (const ParamView &param : section.params) {
@@ -58,7 +84,8 @@ QString statusTree(const QString &path, const ConfigView &view)
         width = qMax(width, row.first.size());
     QString text;
     for (const auto &row : rows)
-        text += row.first.leftJustified(width + 2) + row.second + QLatin1Char('\n');
+        text += row.first.leftJustified(width + 2) + coloured(row.second, colour)
+                + QLatin1Char('\n');
     if (anyMarked)
         text += QStringLiteral("\nmarked: asked for protection by hand, still stored in plain; the "
                                "next change to the file stores it protected (drovik regen does "
@@ -68,62 +95,45 @@ QString statusTree(const QString &path, const ConfigView &view)
 
 } // namespace
 
-int runGet(const QStringList &arguments)
+int checkKeyArgument(const CommandLine &line)
 {
-    CommandLine line(QStringLiteral("get"),
-                     QStringLiteral("Prints the value at KEY, decrypted; a list one item per line. "
-                                    "Exits with 1 when KEY holds no value and no --default is "
-                                    "given. Never writes FILE."),
-                     CommandLine::Password | CommandLine::Json);
-    const QCommandLineOption defaultOption(QStringLiteral("default"),
-                                           QStringLiteral("Print V when KEY holds no value."),
-                                           QStringLiteral("V"));
-    line.addOption(defaultOption);
-    line.addPositional(QStringLiteral("KEY"), QStringLiteral("SECTION/PARAMETER"));
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 2, 2, &status))
-        return status;
-    const QString key = line.positional().at(1);
-    if (!isKeyPath(key))
-        return usageError(QStringLiteral("get"), QStringLiteral("KEY must be SECTION/PARAMETER"));
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Read, line.passwordOptions())))
-        return status;
+    if (isKeyPath(line.arguments().constFirst()))
+        return Exit::Ok;
+    return usageError(line.command(), QStringLiteral("KEY must be SECTION/PARAMETER"));
+}
+
+int runGet(Session &session, const CommandLine &line)
+{
+    const QString key = line.arguments().constFirst();
     const ParamView *param = session.view.param(key);
-    if (!param && !line.isSet(defaultOption))
+    const bool useDefault = !param && line.isSet(QStringLiteral("default"));
+    const QVariant value = param ? param->value
+            : useDefault         ? QVariant(line.value(QStringLiteral("default")))
+                                 : QVariant();
+    if (line.json()) {
+        QJsonObject object {{QStringLiteral("key"), key},
+                            {QStringLiteral("found"), param != nullptr}};
+        if (param || useDefault)
+            object.insert(QStringLiteral("value"), valueToJson(value));
+        printOut(jsonText(object));
+    }
+    if (!param && !useDefault)
         return fail(Exit::NotFound, QStringLiteral("%1: no value at %2").arg(session.path(), key));
-    const QVariant value = param ? param->value : QVariant(line.value(defaultOption));
-    if (line.json())
-        printOut(jsonText({{QStringLiteral("key"), key},
-                           {QStringLiteral("value"), valueToJson(value)},
-                           {QStringLiteral("found"), param != nullptr}}));
-    else
+    if (!line.json())
         printOut(valueLines(value).join(QLatin1Char('\n')) + QLatin1Char('\n'));
     return Exit::Ok;
 }
 
-int runList(const QStringList &arguments)
+int runList(Session &session, const CommandLine &line)
 {
-    CommandLine line(QStringLiteral("list"),
-                     QStringLiteral("Lists the sections of FILE, or the parameters of SECTION, in "
-                                    "the order QSettings gives them (sorted). Never writes FILE."),
-                     CommandLine::Password | CommandLine::Json);
-    line.addPositional(QStringLiteral("SECTION"), QStringLiteral("A section name."),
-                       QStringLiteral("[SECTION]"));
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 1, 2, &status))
-        return status;
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Read, line.passwordOptions())))
-        return status;
     QStringList names;
-    if (line.positional().size() == 1) {
+    if (line.arguments().isEmpty()) {
         for (const SectionView &section : session.view.sections)
             names.append(section.name);
         printNames(line, QStringLiteral("sections"), names);
         return Exit::Ok;
     }
-    const QString name = line.positional().at(1);
+    const QString name = line.arguments().constFirst();
     const SectionView *section = session.view.section(name);
     if (!section)
         return fail(Exit::NotFound, QStringLiteral("%1: no section %2").arg(session.path(), name));
@@ -133,62 +143,41 @@ int runList(const QStringList &arguments)
     return Exit::Ok;
 }
 
-int runKeys(const QStringList &arguments)
+int runKeys(Session &session, const CommandLine &line)
 {
-    CommandLine line(
-            QStringLiteral("keys"),
-            QStringLiteral("Lists every parameter of FILE as a key path SECTION/PARAMETER, "
-                           "in the order QSettings gives them (sorted); keys outside any "
-                           "section come first, by their bare names. Never writes FILE."),
-            CommandLine::Password | CommandLine::Json);
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 1, 1, &status))
-        return status;
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Read, line.passwordOptions())))
-        return status;
     printNames(line, QStringLiteral("keys"), session.view.keyPaths());
     return Exit::Ok;
 }
 
-namespace {
-
-// status and show load the same view and differ only in how they print it.
-int describeFile(const QStringList &arguments, bool asIni)
+int runStatus(Session &session, const CommandLine &line)
 {
-    CommandLine line(asIni ? QStringLiteral("show") : QStringLiteral("status"),
-                     asIni ? QStringLiteral("Prints the whole configuration, decrypted, as INI "
-                                            "text; a comment line before each protected or marked "
-                                            "part says so. Never writes FILE.")
-                           : QStringLiteral("Shows FILE as a tree of sections and parameters, "
-                                            "each with its protection: protected (stored "
-                                            "encrypted), marked (asked for by hand, still stored "
-                                            "in plain) or plain. Never writes FILE, not even to "
-                                            "protect what is marked."),
-                     CommandLine::Password | CommandLine::Json);
-    int status = Exit::Ok;
-    if (!line.parse(arguments, 1, 1, &status))
-        return status;
-    Session session(line.positional().constFirst());
-    if ((status = session.open(Access::Read, line.passwordOptions())))
-        return status;
-    QJsonObject object = viewToJson(session.view, asIni);
-    object.insert(QStringLiteral("file"), session.path());
-    if (line.json())
+    if (line.json()) {
+        QJsonObject object = viewToJson(session.view, false);
+        object.insert(QStringLiteral("file"), session.path());
         printOut(jsonText(object));
-    else
-        printOut(asIni ? iniText(session.view) : statusTree(session.path(), session.view).toUtf8());
+    } else {
+        printOut(statusTree(session.path(), session.view, colourWanted()));
+    }
     return Exit::Ok;
 }
 
-} // namespace
-
-int runStatus(const QStringList &arguments)
+int runShow(Session &session, const CommandLine &line)
 {
-    return describeFile(arguments, false);
-}
-
-int runShow(const QStringList &arguments)
-{
-    return describeFile(arguments, true);
+    if (session.hidden()) {
+        // What show --json prints is meant to be fed back; a part of it is not.
+        if (line.json())
+            return fail(Exit::Usage,
+                        QStringLiteral("%1: show --json needs the password (give "
+                                       "--password-file, --password-command or DROVIK_PASSWORD)")
+                                .arg(session.path()));
+        note(QStringLiteral("%1: protected parts hidden: no password given").arg(session.path()));
+    }
+    if (line.json()) {
+        QJsonObject object = viewToJson(session.view, true);
+        object.insert(QStringLiteral("file"), session.path());
+        printOut(jsonText(object));
+    } else {
+        printOut(iniText(session.view));
+    }
+    return Exit::Ok;
 }

@@ -1,8 +1,7 @@
 #include "command_line.h"
 
+#include "commands.h"
 #include "console.h"
-
-#include <QtCore/QCoreApplication>
 
 namespace {
 
@@ -25,80 +24,101 @@ QString wrapped(const QString &text)
     return lines.join(QLatin1Char('\n'));
 }
 
+const QString passwordText = QStringLiteral(
+        "\n\nThe password comes from the first of: --no-password (the empty password), "
+        "--password-file PATH ('-' reads standard input), --password-command CMD, the "
+        "DROVIK_PASSWORD environment variable, the DROVIK_PASSWORD_COMMAND environment variable, "
+        "the terminal. A command runs through /bin/sh without any DROVIK_ variable in its "
+        "environment; the first line it prints is the password. A file that holds nothing "
+        "protected or marked needs none, except to protect.");
+
+const QStringList passwordOptionNames
+        = {QStringLiteral("no-password"), QStringLiteral("password-file"),
+           QStringLiteral("password-command")};
+
 } // namespace
 
-CommandLine::CommandLine(const QString &command, const QString &description, int features)
-    : m_command(command), m_features(features),
-      m_help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")),
-      m_json(QStringLiteral("json"), QStringLiteral("Print JSON instead of text.")),
-      m_passwordFile(QStringLiteral("password-file"),
-                     QStringLiteral("Read the password from PATH (one final line break is "
-                                    "dropped)."),
-                     QStringLiteral("PATH")),
-      m_noPassword(QStringLiteral("no-password"),
-                   QStringLiteral("Use the empty password (from no other source is an empty "
-                                  "one taken)."))
+CommandLine::CommandLine(const Command &command) : m_command(command.name), m_json(command.json)
 {
-    QString text = description;
-    if (features & Password)
-        text += QStringLiteral("\n\nThe password comes from --no-password, --password-file, the "
-                               "DROVIK_PASSWORD environment variable, or else the terminal. A file "
-                               "that holds nothing protected or marked needs none, except to "
-                               "protect.");
-    m_parser.setApplicationDescription(wrapped(text));
+    m_parser.setApplicationDescription(wrapped(command.description + passwordText));
     m_parser.addPositionalArgument(QStringLiteral("FILE"),
                                    QStringLiteral("The configuration file (INI)."));
-    m_parser.addOption(m_help);
-    if (features & Json)
-        m_parser.addOption(m_json);
-    if (features & Password) {
-        m_parser.addOption(m_passwordFile);
-        m_parser.addOption(m_noPassword);
+    m_minArguments = 1;
+    m_maxArguments = 1;
+    for (const Argument &argument : command.arguments) {
+        QString syntax = argument.name;
+        if (argument.count == Argument::Optional)
+            syntax = QLatin1Char('[') + syntax + QLatin1Char(']');
+        else if (argument.count == Argument::OneOrMore)
+            syntax += QStringLiteral("...");
+        m_parser.addPositionalArgument(argument.name, argument.help, syntax);
+        m_minArguments += argument.count == Argument::Optional ? 0 : 1;
+        m_maxArguments = argument.count == Argument::OneOrMore || m_maxArguments < 0
+                ? -1
+                : m_maxArguments + 1;
     }
+    m_parser.addOption(
+            {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")});
+    m_parser.addOption({{QStringLiteral("q"), QStringLiteral("quiet")},
+                        QStringLiteral("Print no notes; errors are still printed.")});
+    if (command.json)
+        m_parser.addOption({QStringLiteral("json"), QStringLiteral("Print JSON instead of text.")});
+    m_parser.addOption({QStringLiteral("no-password"), QStringLiteral("Use the empty password.")});
+    m_parser.addOption({QStringLiteral("password-file"),
+                        QStringLiteral("Read the password from PATH, '-' for standard input (one "
+                                       "final line break is dropped)."),
+                        QStringLiteral("PATH")});
+    m_parser.addOption({QStringLiteral("password-command"),
+                        QStringLiteral("Run CMD and take the first line it prints."),
+                        QStringLiteral("CMD")});
+    for (const QCommandLineOption &option : command.options)
+        m_parser.addOption(option);
 }
 
-void CommandLine::addPositional(const QString &name, const QString &help, const QString &syntax)
+QString CommandLine::helpText() const
 {
-    m_parser.addPositionalArgument(name, help, syntax);
+    // The parser names the program by its path; the command reads better.
+    QString help = m_parser.helpText();
+    const int at = help.indexOf(QLatin1Char(':'));
+    const int end = help.indexOf(QLatin1Char(' '), at + 2);
+    if (at >= 0 && end > at)
+        help.replace(at + 2, end - at - 2, QStringLiteral("drovik ") + m_command);
+    return help;
 }
 
-void CommandLine::addOption(const QCommandLineOption &option)
+bool CommandLine::parse(const QStringList &arguments, int *status)
 {
-    m_parser.addOption(option);
-}
-
-bool CommandLine::parse(const QStringList &arguments, int minPositional, int maxPositional,
-                        int *status)
-{
-    const QString program = QStringLiteral("drovik ") + m_command;
-    if (!m_parser.parse(QStringList(program) + arguments)) {
+    const int dashes = arguments.indexOf(QStringLiteral("--"));
+    m_afterDashes = dashes < 0 ? QStringList() : arguments.mid(dashes + 1);
+    if (!m_parser.parse(QStringList(QStringLiteral("drovik")) + arguments)) {
         QString message = m_parser.errorText();
         if (message.endsWith(QLatin1Char('.')))
             message.chop(1);
         *status = usageError(m_command, message);
         return false;
     }
-    if (m_parser.isSet(m_help)) {
-        // The parser names the program by its path; the command reads better.
-        QString help = m_parser.helpText();
-        const QString path = QCoreApplication::arguments().constFirst();
-        const int at = help.indexOf(path);
-        if (at >= 0)
-            help.replace(at, path.size(), program);
-        printOut(help);
+    setQuiet(m_parser.isSet(QStringLiteral("quiet")));
+    if (m_parser.isSet(QStringLiteral("help"))) {
+        printOut(helpText());
         *status = Exit::Ok;
         return false;
     }
-    const int count = positional().size();
-    if (count < minPositional || (maxPositional >= 0 && count > maxPositional)) {
+    const int count = m_parser.positionalArguments().size();
+    if (count < m_minArguments || (m_maxArguments >= 0 && count > m_maxArguments)) {
         *status = usageError(m_command,
-                             count < minPositional ? QStringLiteral("missing arguments")
-                                                   : QStringLiteral("too many arguments"));
+                             count < m_minArguments ? QStringLiteral("missing arguments")
+                                                    : QStringLiteral("too many arguments"));
         return false;
     }
-    if ((m_features & Password) && isSet(m_passwordFile) && isSet(m_noPassword)) {
+    QStringList given;
+    for (const QString &name : passwordOptionNames) {
+        if (m_parser.isSet(name))
+            given.append(QStringLiteral("--") + name);
+    }
+    if (given.size() > 1) {
         *status = usageError(
-                m_command, QStringLiteral("--password-file and --no-password exclude each other"));
+                m_command,
+                QStringLiteral("%1 exclude each other").arg(given.join(QStringLiteral(" and "))));
         return false;
     }
     return true;
@@ -107,8 +127,9 @@ bool CommandLine::parse(const QStringList &arguments, int minPositional, int max
 PasswordOptions CommandLine::passwordOptions() const
 {
     PasswordOptions options;
-    options.none = m_parser.isSet(m_noPassword);
-    options.file = m_parser.value(m_passwordFile);
+    options.none = m_parser.isSet(QStringLiteral("no-password"));
+    options.file = m_parser.value(QStringLiteral("password-file"));
+    options.command = m_parser.value(QStringLiteral("password-command"));
     return options;
 }
 

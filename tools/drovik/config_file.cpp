@@ -4,6 +4,7 @@
 #include "file_lock.h"
 #include "file_replace.h"
 #include "ini_lines.h"
+#include "signal_cleanup.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
@@ -63,7 +64,13 @@ bool ConfigFile::check(Access access, QString *error) const
     const QFileInfo file(m_path);
     const QFileInfo directory(file.absolutePath());
     if (!file.exists()) {
-        if (access != Access::Create)
+        // Writing through a link to nowhere would either put a regular file
+        // in the link's place or create a file the user may not expect.
+        if (file.isSymLink())
+            *error = QStringLiteral("%1: a symbolic link to %2, which does not exist; nothing was "
+                                    "changed")
+                             .arg(m_path, file.symLinkTarget());
+        else if (access != Access::Create)
             *error = QStringLiteral("%1: no such file").arg(m_path);
         else if (!directory.isDir())
             *error = QStringLiteral("%1: the directory %2 does not exist")
@@ -93,6 +100,8 @@ bool ConfigFile::open(Access access, QString *error)
     if (!check(access, error))
         return false;
     m_target = resolvedPath(m_path);
+    if (access == Access::ChangeLater)
+        access = Access::Read;
     if (access != Access::Read) {
         m_lock = std::make_unique<FileLock>(m_target + QStringLiteral(".drovik-lock"));
         if (!m_lock->acquire(lockTimeoutMs(), error)) {
@@ -134,6 +143,13 @@ bool ConfigFile::openCopy(QString *error)
 {
     m_copyDirectory
             = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/drovik-XXXXXX"));
+    // Removed on SIGINT, SIGTERM and SIGHUP too: it may hold unprotected values.
+    if (m_copyDirectory->isValid()
+        && !addScratchToRemove(QFile::encodeName(m_copyDirectory->path()))) {
+        *error = QStringLiteral("%1: cannot watch the private working copy in %2")
+                         .arg(m_path, QDir::tempPath());
+        return false;
+    }
     const QString copy = m_copyDirectory->filePath(QStringLiteral("copy.ini"));
     const QByteArray name = QFile::encodeName(copy);
     const int fd = m_copyDirectory->isValid()
@@ -180,7 +196,10 @@ void ConfigFile::setUngrouped(const QString &name, const QVariant &value)
 void ConfigFile::close()
 {
     m_settings.reset();
+    const QByteArray copyDirectory
+            = m_copyDirectory ? QFile::encodeName(m_copyDirectory->path()) : QByteArray();
     m_copyDirectory.reset();
+    dropScratchToRemove(copyDirectory);
     m_lock.reset();
     m_ungrouped.clear();
     m_original.clear();

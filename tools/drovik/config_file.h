@@ -14,9 +14,10 @@ class QTemporaryDir;
 
 // How a command uses its FILE.
 enum class Access {
-    Read,   // must exist; never written, never locked
-    Change, // must exist and be writable; locked from load to save
-    Create, // as Change, but a missing file is created (its directory must exist)
+    Read,        // must exist; never written, never locked
+    Change,      // must exist and be writable; locked from load to save
+    Create,      // as Change, but a missing file is created (its directory must exist)
+    ChangeLater, // checked as Change, loaded as Read: the command locks later
 };
 
 // One configuration file opened for one command. Every check that can fail

@@ -2,36 +2,48 @@
 
 #include <drovik/drovik.h>
 
+#include "stored_names.h"
+
+#include <QtCore/QCryptographicHash>
 #include <QtCore/QSettings>
 
 namespace {
 
-// Tree entries and the stored keys that tell cipher data from a bare switch.
-const QString sectionsEntry = QStringLiteral("sections");
-const QString sectionsOrderEntry = QStringLiteral("sections-order");
-const QString paramsEntry = QStringLiteral("params");
-const QString paramsOrderEntry = QStringLiteral("params-order");
-
-QString sectionKey(const QString &section, const char *name)
-{
-    return section + QLatin1Char('/') + QLatin1String(name);
-}
-
-QString paramKey(const QString &section, const char *part, const QString &param)
-{
-    return section + QStringLiteral("/packed-param-") + QLatin1String(part) + QLatin1Char('/')
-            + param;
-}
+using namespace drovik;
 
 // A part whose flag the loader set is protected when its public key and first
 // cipher data are stored, and only marked by hand otherwise.
-Protection protectionOf(const QVariantMap &node, const char *flag, const QSettings &stored,
-                        const QString &publicKey, const QString &firstData)
+Protection protectionOf(bool flagged, const QSettings &stored, const QString &publicKey,
+                        const QString &firstData)
 {
-    if (!node.value(QLatin1String(flag)).toBool())
+    if (!flagged)
         return Protection::Plain;
     return stored.contains(publicKey) && stored.contains(firstData) ? Protection::Protected
                                                                     : Protection::Marked;
+}
+
+Protection fileProtection(const QSettings &stored)
+{
+    return protectionOf(stored.value(stored::fileEnabled()).toBool(), stored, stored::filePublic(),
+                        stored::fileChunk(0));
+}
+
+QString sectionKey(const QString &section, const QString &name)
+{
+    return section + QLatin1Char('/') + name;
+}
+
+Protection sectionProtection(const QSettings &stored, const QString &section, bool flagged)
+{
+    return protectionOf(flagged, stored, sectionKey(section, stored::sectionPublic()),
+                        sectionKey(section, stored::sectionChunk(0)));
+}
+
+Protection paramProtection(const QSettings &stored, const QString &section, const QString &param,
+                           bool flagged)
+{
+    return protectionOf(flagged, stored, sectionKey(section, stored::paramPublic(param)),
+                        sectionKey(section, stored::paramData(param)));
 }
 
 // Names in the order the saver writes them: an empty order list stands for
@@ -40,6 +52,84 @@ QStringList namesInOrder(const QVariantMap &node, const QString &orderEntry, con
 {
     const QStringList order = node.value(orderEntry).toStringList();
     return order.isEmpty() ? QStringList(map.keys()) : order;
+}
+
+// The stored keys of a hidden part, as the first 8 bytes of a SHA-256 over
+// their names and values: equal data, equal digest.
+Hidden hiddenPart(const QSettings &stored, const QStringList &keys)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString &key : keys) {
+        hash.addData(key.toUtf8() + '=' + stored.value(key).toString().toUtf8() + '\n');
+    }
+    return {true, QString::fromLatin1(hash.result().left(8).toHex())};
+}
+
+QStringList keysWithPrefix(const QStringList &keys, const QString &prefix)
+{
+    QStringList found;
+    for (const QString &key : keys) {
+        if (key.startsWith(prefix))
+            found.append(key);
+    }
+    return found;
+}
+
+SectionView sectionLayout(const QSettings &stored, const QStringList &allKeys, const QString &name)
+{
+    const QString group = name + QLatin1Char('/');
+    const QStringList keys = keysWithPrefix(allKeys, group);
+    SectionView section;
+    section.name = name;
+    section.protection = sectionProtection(stored, name,
+                                           stored.value(group + stored::sectionEnabled()).toBool());
+    if (section.protection == Protection::Protected) {
+        section.paramsHidden
+                = hiddenPart(stored, keysWithPrefix(keys, group + stored::sectionPrefix()));
+        return section;
+    }
+    const QString enabledPrefix = group + stored::paramEnabledPrefix() + QLatin1Char('/');
+    QStringList flagged;
+    for (const QString &key : keysWithPrefix(keys, enabledPrefix)) {
+        if (stored.value(key).toBool())
+            flagged.append(key.mid(enabledPrefix.size()));
+    }
+    for (const QString &key : keys) {
+        const QString param = key.mid(group.size());
+        if (param.startsWith(stored::sectionPrefix()) || param.startsWith(stored::paramPrefix()))
+            continue;
+        section.params.append({param, stored.value(key),
+                               paramProtection(stored, name, param, flagged.contains(param)),
+                               Hidden()});
+    }
+    for (const QString &param : flagged) {
+        ParamView view {param, QVariant(), paramProtection(stored, name, param, true), Hidden()};
+        if (view.protection != Protection::Protected)
+            continue;
+        view.valueHidden = hiddenPart(
+                stored, {group + stored::paramPublic(param), group + stored::paramData(param)});
+        section.params.append(view);
+    }
+    return section;
+}
+
+bool anyPart(const ConfigView &view, Protection least)
+{
+    const auto reaches = [least](Protection protection) {
+        return protection != Protection::Plain
+                && (least == Protection::Marked || protection == Protection::Protected);
+    };
+    if (reaches(view.protection))
+        return true;
+    for (const SectionView &section : view.sections) {
+        if (reaches(section.protection))
+            return true;
+        for (const ParamView &param : section.params) {
+            if (reaches(param.protection))
+                return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -97,37 +187,46 @@ QStringList ConfigView::keyPaths() const
     return paths;
 }
 
+bool ConfigView::holdsProtection() const
+{
+    return anyPart(*this, Protection::Marked);
+}
+
+bool ConfigView::holdsProtectedPart() const
+{
+    return anyPart(*this, Protection::Protected);
+}
+
 bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *view)
 {
     QVariantMap tree;
     if (!Drovik::getFileData(&stored, password, &tree))
         return false;
-    view->protection
-            = protectionOf(tree, "encrypted-file", stored, QStringLiteral("packed-file/public"),
-                           QStringLiteral("packed-file/data000"));
+    view->protection = protectionOf(tree.value(tree::encryptedFile()).toBool(), stored,
+                                    stored::filePublic(), stored::fileChunk(0));
     const QStringList ungrouped = stored.childKeys();
     for (const QString &name : ungrouped)
-        view->ungrouped.append({name, stored.value(name), Protection::Plain});
-    const QVariantMap sections = tree.value(sectionsEntry).toMap();
-    for (const QString &sectionName : namesInOrder(tree, sectionsOrderEntry, sections)) {
+        view->ungrouped.append({name, stored.value(name), Protection::Plain, Hidden()});
+    const QVariantMap sections = tree.value(tree::sections()).toMap();
+    for (const QString &sectionName : namesInOrder(tree, tree::sectionsOrder(), sections)) {
         const QVariantMap node = sections.value(sectionName).toMap();
         SectionView section;
         section.name = sectionName;
-        section.protection = protectionOf(node, "encrypted-section", stored,
-                                          sectionKey(sectionName, "packed-section-public"),
-                                          sectionKey(sectionName, "packed-section-data000"));
-        const QVariantMap params = node.value(paramsEntry).toMap();
-        for (const QString &paramName : namesInOrder(node, paramsOrderEntry, params)) {
+        section.protection = sectionProtection(stored, sectionName,
+                                               node.value(tree::encryptedSection()).toBool());
+        const QVariantMap params = node.value(tree::params()).toMap();
+        for (const QString &paramName : namesInOrder(node, tree::paramsOrder(), params)) {
             // Order lists also name the stored parts of protected parameters,
             // which have no node; the saver skips them, and so does the view.
             const QVariantMap paramNode = params.value(paramName).toMap();
-            const QVariant value = paramNode.value(QStringLiteral("value"));
+            const QVariant value = paramNode.value(tree::value());
             if (!value.isValid())
                 continue;
-            section.params.append({paramName, value,
-                                   protectionOf(paramNode, "encrypted-param", stored,
-                                                paramKey(sectionName, "public", paramName),
-                                                paramKey(sectionName, "data", paramName))});
+            section.params.append(
+                    {paramName, value,
+                     paramProtection(stored, sectionName, paramName,
+                                     paramNode.value(tree::encryptedParam()).toBool()),
+                     Hidden()});
         }
         // A section without parameters is not written by the next save.
         if (!section.params.isEmpty())
@@ -136,20 +235,26 @@ bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *v
     return true;
 }
 
-bool holdsProtection(const QSettings &stored)
+ConfigView layoutView(const QSettings &stored)
 {
-    const QStringList keys = stored.allKeys();
-    for (const QString &key : keys) {
-        QString section;
-        QString param;
-        if (!Drovik::parseSectionParamByKey(key, section, param))
-            continue;
-        const bool isSwitch
-                = (section == QLatin1String("packed-file") && param == QLatin1String("enabled"))
-                || param == QLatin1String("packed-section-enabled")
-                || param.startsWith(QLatin1String("packed-param-enabled/"));
-        if (isSwitch && stored.value(key).toBool())
-            return true;
+    ConfigView view;
+    view.protection = fileProtection(stored);
+    const QStringList ungrouped = stored.childKeys();
+    for (const QString &name : ungrouped)
+        view.ungrouped.append({name, stored.value(name), Protection::Plain, Hidden()});
+    if (view.protection == Protection::Protected) {
+        view.sectionsHidden = hiddenPart(
+                stored, keysWithPrefix(stored.allKeys(), stored::fileGroup() + QLatin1Char('/')));
+        return view;
     }
-    return false;
+    const QStringList groups = stored.childGroups();
+    const QStringList allKeys = stored.allKeys();
+    for (const QString &group : groups) {
+        if (group == stored::fileGroup())
+            continue;
+        const SectionView section = sectionLayout(stored, allKeys, group);
+        if (!section.params.isEmpty() || section.paramsHidden.hidden)
+            view.sections.append(section);
+    }
+    return view;
 }

@@ -16,11 +16,20 @@ enum class Protection {
 
 QString protectionName(Protection protection);
 
+// A protected part read without its password: what stays hidden, and a
+// short digest of its stored data, so that a change to it still shows.
+struct Hidden
+{
+    bool hidden = false;
+    QString digest;
+};
+
 struct ParamView
 {
     QString name;
     QVariant value;
     Protection protection = Protection::Plain;
+    Hidden valueHidden;
 };
 
 struct SectionView
@@ -28,6 +37,7 @@ struct SectionView
     QString name;
     Protection protection = Protection::Plain;
     QList<ParamView> params;
+    Hidden paramsHidden;
 
     const ParamView *param(const QString &name) const;
 };
@@ -45,7 +55,12 @@ struct ConfigView
     Protection protection = Protection::Plain;
     QList<ParamView> ungrouped;
     QList<SectionView> sections;
+    Hidden sectionsHidden;
 
+    // Whether anything is protected or marked: the file needs its password.
+    bool holdsProtection() const;
+    // Whether anything is stored as cipher data, which checks a password.
+    bool holdsProtectedPart() const;
     const SectionView *section(const QString &name) const;
     const ParamView *param(const QString &keyPath) const;
     // The keys outside any section by their bare names, then SECTION/PARAMETER.
@@ -56,8 +71,9 @@ struct ConfigView
 // to protect what was marked by hand. False: the password does not open it.
 bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *view);
 
-// Whether any protection switch in the file reads true: then the file holds
-// something protected or marked, and the commands need its password.
-bool holdsProtection(const QSettings &stored);
+// What is readable without a password: each part's protection and the
+// names of plain parts and of protected parameters. The contents of
+// protected parts are hidden.
+ConfigView layoutView(const QSettings &stored);
 
 #endif // DROVIK_TOOL_CONFIG_VIEW_H

@@ -21,7 +21,9 @@ void printOut(const QByteArray &bytes);
 
 // "drovik: message" on stderr; returns code so callers can `return fail(...)`.
 int fail(int code, const QString &message);
-// "drovik: message" on stderr for something worth knowing that is no error.
+// "drovik: message" on stderr for something worth knowing that is no error;
+// nothing under --quiet.
 void note(const QString &message);
+void setQuiet(bool quiet);
 
 #endif // DROVIK_TOOL_CONSOLE_H

@@ -1,5 +1,7 @@
 #include "editor.h"
 
+#include "child_environment.h"
+
 #include <QtCore/QFile>
 
 #include <cerrno>
@@ -8,23 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-namespace {
-
-// Ours without any DROVIK_ variable: whatever the environment gave the tool
-// for itself (a password above all) never reaches the editor or what it starts.
-std::vector<char *> editorEnvironment()
-{
-    std::vector<char *> entries;
-    for (char **entry = environ; *entry; ++entry) {
-        if (std::strncmp(*entry, "DROVIK_", 7) != 0)
-            entries.push_back(*entry);
-    }
-    entries.push_back(nullptr);
-    return entries;
-}
-
-} // namespace
 
 QString editorCommand()
 {
@@ -53,7 +38,7 @@ bool runEditor(const QString &path, QString *error)
     sigaction(SIGINT, &ignore, &oldInt);
     sigaction(SIGQUIT, &ignore, &oldQuit);
 
-    const std::vector<char *> environment = editorEnvironment();
+    const std::vector<char *> environment = childEnvironment();
     const char *const shellArguments[]
             = {"sh", "-c", script.constData(), "sh", file.constData(), nullptr};
     const pid_t pid = fork();

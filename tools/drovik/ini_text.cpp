@@ -101,6 +101,17 @@ QString iniValueText(const QVariant &value)
     return escapedString(text);
 }
 
+namespace {
+
+// What stands for a part whose content needs the password.
+QString hiddenComment(const QString &what, const Hidden &hidden)
+{
+    return QStringLiteral("; %1 hidden without the password (stored data %2)\n")
+            .arg(what, hidden.digest);
+}
+
+} // namespace
+
 QByteArray iniText(const ConfigView &view, const QString &preamble)
 {
     QString text = preamble;
@@ -109,6 +120,8 @@ QByteArray iniText(const ConfigView &view, const QString &preamble)
         text += escapedName(param.name) + QLatin1Char('=') + iniValueText(param.value)
                 + QLatin1Char('\n');
     text += comment("file", view.protection);
+    if (view.sectionsHidden.hidden)
+        text += hiddenComment(QStringLiteral("sections"), view.sectionsHidden);
     for (const SectionView &section : view.sections) {
         if (!text.isEmpty())
             text += QLatin1Char('\n');
@@ -119,7 +132,14 @@ QByteArray iniText(const ConfigView &view, const QString &preamble)
         text += QLatin1Char('[')
                 + (general ? QLatin1Char('%') + section.name : escapedName(section.name))
                 + QStringLiteral("]\n");
+        if (section.paramsHidden.hidden)
+            text += hiddenComment(QStringLiteral("parameters"), section.paramsHidden);
         for (const ParamView &param : section.params) {
+            if (param.valueHidden.hidden) {
+                text += comment("parameter", param.protection)
+                        + hiddenComment(escapedName(param.name), param.valueHidden);
+                continue;
+            }
             text += comment("parameter", param.protection) + escapedName(param.name)
                     + QLatin1Char('=') + iniValueText(param.value) + QLatin1Char('\n');
         }

@@ -33,7 +33,9 @@ QJsonArray paramsToJson(const QList<ParamView> &params, bool withValues)
     for (const ParamView &param : params) {
         QJsonObject entry {{QStringLiteral("name"), param.name},
                            {QStringLiteral("protection"), protectionName(param.protection)}};
-        if (withValues) {
+        if (param.valueHidden.hidden) {
+            entry.insert(QStringLiteral("hidden"), true);
+        } else if (withValues) {
             entry.insert(QStringLiteral("value"), valueToJson(param.value));
             entry.insert(QStringLiteral("type"), valueTypeName(param.value));
         }
@@ -48,15 +50,20 @@ QJsonObject viewToJson(const ConfigView &view, bool withValues)
 {
     QJsonArray sections;
     for (const SectionView &section : view.sections) {
-        const QJsonArray params = paramsToJson(section.params, withValues);
-        sections.append(
-                QJsonObject {{QStringLiteral("name"), section.name},
-                             {QStringLiteral("protection"), protectionName(section.protection)},
-                             {QStringLiteral("parameters"), params}});
+        QJsonObject entry {
+                {QStringLiteral("name"), section.name},
+                {QStringLiteral("protection"), protectionName(section.protection)},
+                {QStringLiteral("parameters"), paramsToJson(section.params, withValues)}};
+        if (section.paramsHidden.hidden)
+            entry.insert(QStringLiteral("hidden"), true);
+        sections.append(entry);
     }
-    return QJsonObject {{QStringLiteral("protection"), protectionName(view.protection)},
+    QJsonObject object {{QStringLiteral("protection"), protectionName(view.protection)},
                         {QStringLiteral("ungrouped"), paramsToJson(view.ungrouped, withValues)},
                         {QStringLiteral("sections"), sections}};
+    if (view.sectionsHidden.hidden)
+        object.insert(QStringLiteral("hidden"), true);
+    return object;
 }
 
 QByteArray jsonText(const QJsonObject &object)

@@ -9,46 +9,19 @@
 
 namespace {
 
-struct Command
-{
-    const char *name;
-    const char *summary;
-    int (*run)(const QStringList &arguments);
-};
-
-const Command commands[] = {
-        {"get", "print one value", runGet},
-        {"set", "store a value, keeping the protection of its place", runSet},
-        {"del", "delete parameters", runDel},
-        {"del-section", "delete sections", runDelSection},
-        {"list", "list the sections, or the parameters of one section", runList},
-        {"keys", "list every parameter as SECTION/PARAMETER", runKeys},
-        {"status", "show what is protected, marked or plain", runStatus},
-        {"show", "print the decrypted configuration as INI text", runShow},
-        {"edit", "edit the decrypted configuration in a text editor", runEdit},
-        {"protect", "protect the file, sections or parameters", runProtect},
-        {"unprotect", "store the file, sections or parameters in plain again", runUnprotect},
-        {"passwd", "change the password", runPasswd},
-        {"regen", "encrypt every protected part anew under fresh public keys", runRegen},
-        {"exec", "run a program with parameters in its environment", runExec},
-        {"apply", "apply the changes of a JSON document in one rewrite", runApply},
-        {"__complete", nullptr, runComplete}, // for the completion scripts; not listed
-};
-
 QString overview()
 {
     QString text = QStringLiteral("Usage: drovik COMMAND FILE [ARGUMENTS] [OPTIONS]\n\n"
                                   "Reads and changes INI configuration files whose parts may be "
                                   "stored encrypted.\n\nCommands:\n");
-    for (const Command &command : commands)
-        if (command.summary)
-            text += QStringLiteral("  %1%2\n")
-                            .arg(QString::fromLatin1(command.name).leftJustified(13),
-                                 QLatin1String(command.summary));
+    for (const Command &command : commandTable())
+        text += QStringLiteral("  %1%2\n").arg(command.name.leftJustified(13), command.summary);
     text += QStringLiteral(
-            "\nRun 'drovik COMMAND --help' for the options of a command.\n"
-            "Passwords come from --password-file, --no-password, DROVIK_PASSWORD, or the "
-            "terminal;\nnever from the command line.\n"
+            "\nRun 'drovik help COMMAND' (or 'drovik COMMAND --help') for the options of a "
+            "command.\n"
+            "The password comes from the first of: --no-password, --password-file PATH\n"
+            "('-': standard input), --password-command CMD, DROVIK_PASSWORD,\n"
+            "DROVIK_PASSWORD_COMMAND, the terminal; never from the command line itself.\n"
             "Exit status: 0 done, 1 not found or wrong password, 2 usage or file error.\n");
     return text;
 }
@@ -79,7 +52,8 @@ int main(int argc, char **argv)
     if (arguments.isEmpty())
         return fail(Exit::Usage, QStringLiteral("no command given (see 'drovik --help')"));
     const QString name = arguments.takeFirst();
-    if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+    if (name == QLatin1String("--help") || name == QLatin1String("-h")
+        || (name == QLatin1String("help") && arguments.isEmpty())) {
         printOut(overview());
         return Exit::Ok;
     }
@@ -87,10 +61,13 @@ int main(int argc, char **argv)
         printOut(QStringLiteral("drovik %1\n").arg(QCoreApplication::applicationVersion()));
         return Exit::Ok;
     }
-    for (const Command &command : commands) {
-        if (name == QLatin1String(command.name))
-            return command.run(arguments);
-    }
+    if (name == QLatin1String("__complete"))
+        return runComplete(arguments);
+    // `drovik help CMD` is `drovik CMD --help`.
+    const bool help = name == QLatin1String("help");
+    const QString commandName = help ? arguments.constFirst() : name;
+    if (const Command *command = findCommand(commandName))
+        return runCommand(*command, help ? QStringList(QStringLiteral("--help")) : arguments);
     return fail(Exit::Usage,
-                QStringLiteral("unknown command '%1' (see 'drovik --help')").arg(name));
+                QStringLiteral("unknown command '%1' (see 'drovik --help')").arg(commandName));
 }

@@ -1,6 +1,10 @@
 #include "password.h"
 
+#include "child_environment.h"
+
 #include "signal_cleanup.h"
+
+#include "secure_wipe.h"
 
 #include <QtCore/QFile>
 
@@ -9,17 +13,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <string.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
+
+using drovik::secureWipe;
 
 namespace {
-
-// Wipes through explicit_bzero, which the optimiser may not drop as a dead store.
-void wipeBytes(void *data, std::size_t size)
-{
-    explicit_bzero(data, size);
-}
 
 // Reads up to the end of the file or the first newline (stopAtNewline), chunk
 // by chunk through a stack buffer that is wiped afterwards.
@@ -42,24 +44,27 @@ bool readFrom(int fd, bool stopAtNewline, Secret *password)
             break;
         }
     }
-    wipeBytes(buffer, sizeof buffer);
+    secureWipe(buffer, sizeof buffer);
     return ok;
 }
 
 bool readFile(const QString &path, Secret *password, QString *error)
 {
-    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool standardInput = path == QLatin1String("-");
+    const QString name = standardInput ? QStringLiteral("standard input") : path;
+    const int fd = standardInput ? STDIN_FILENO
+                                 : open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *error = QStringLiteral("%1: cannot read the password file: %2")
                          .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     const bool ok = readFrom(fd, false, password);
-    close(fd);
+    if (!standardInput)
+        close(fd);
     if (!ok) {
-        *error = QStringLiteral("%1: cannot read the password file (or it is longer than %2 "
-                                "bytes)")
-                         .arg(path)
+        *error = QStringLiteral("%1: cannot read the password (or it is longer than %2 bytes)")
+                         .arg(name)
                          .arg(Secret::maxSize);
         return false;
     }
@@ -67,36 +72,78 @@ bool readFile(const QString &path, Secret *password, QString *error)
     return true;
 }
 
-// The passwords the environment gave, moved out of it at start.
-struct StashedPassword
+// Runs command through /bin/sh; the first line of its output is the password.
+// Its standard input and error stay ours, so it can ask (a keyring's pinentry)
+// and its messages reach the user.
+bool readCommand(const QString &command, Secret *password, QString *error)
 {
+    const QByteArray script = command.toLocal8Bit();
+    const char *const arguments[] = {"sh", "-c", script.constData(), nullptr};
+    const std::vector<char *> environment = childEnvironment();
+    int output[2];
+    if (pipe2(output, O_CLOEXEC) != 0) {
+        *error = QStringLiteral("cannot run the password command: %1")
+                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, "/bin/sh", &actions, nullptr,
+                                    const_cast<char *const *>(arguments), environment.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(output[1]);
+    bool ok = spawned == 0 && readFrom(output[0], true, password);
+    // The rest of the output is read and dropped, so the command never dies
+    // of a closed pipe and its exit status tells whether it worked.
+    Secret rest;
+    while (spawned == 0 && readFrom(output[0], false, &rest) && !rest.bytes().isEmpty())
+        rest.wipe();
+    close(output[0]);
+    int status = 0;
+    while (spawned == 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    if (spawned != 0) {
+        *error = QStringLiteral("cannot run the password command: %1")
+                         .arg(QString::fromLocal8Bit(std::strerror(spawned)));
+        return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        *error = QStringLiteral("the password command failed (status %1); nothing was changed")
+                         .arg(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        password->wipe();
+        return false;
+    }
+    if (!ok) {
+        *error = QStringLiteral("the password command printed a line longer than %1 bytes")
+                         .arg(Secret::maxSize);
+        return false;
+    }
+    return true;
+}
+
+// What the environment gave for one password, moved out of it at start.
+struct Stash
+{
+    Stash(const char *name, const char *commandName) : variable(name), commandVariable(commandName)
+    { }
+
+    const char *variable;
+    const char *commandVariable;
     bool present = false;
     bool tooLong = false;
     Secret value;
+    QString command;
 };
-const char *const passwordVariables[] = {"DROVIK_PASSWORD", "DROVIK_NEW_PASSWORD"};
-StashedPassword &stashed(int index)
+
+Stash &stash(int index)
 {
-    static StashedPassword stash[2];
-    return stash[index];
+    static Stash stashes[2] = {{"DROVIK_PASSWORD", "DROVIK_PASSWORD_COMMAND"},
+                               {"DROVIK_NEW_PASSWORD", "DROVIK_NEW_PASSWORD_COMMAND"}};
+    return stashes[index];
 }
 
-enum class Source { Absent, Taken, Failed };
-Source fromEnvironment(int index, Secret *password, QString *error)
-{
-    StashedPassword &stash = stashed(index);
-    if (!stash.present)
-        return Source::Absent;
-    if (!stash.tooLong
-        && password->append(stash.value.bytes().constData(), stash.value.bytes().size())) {
-        stash.value.wipe();
-        return Source::Taken;
-    }
-    *error = QStringLiteral("%1 is longer than %2 bytes")
-                     .arg(QLatin1String(passwordVariables[index]))
-                     .arg(Secret::maxSize);
-    return Source::Failed;
-}
+enum Role { Current = 0, New = 1 };
 
 bool readTerminal(const QString &prompt, Secret *password)
 {
@@ -120,9 +167,50 @@ bool readTerminal(const QString &prompt, Secret *password)
     return ok;
 }
 
-bool onTerminal()
+// The first source that is there, by the order in the header. *source names
+// it for messages; false with *error when it fails or none is there.
+bool readFromSources(Role role, const PasswordOptions &options, const QString &prompt,
+                     Secret *password, QString *source, QString *error)
 {
-    return isatty(STDIN_FILENO) == 1;
+    Stash &environment = stash(role);
+    const QString what
+            = role == Current ? QStringLiteral("password") : QStringLiteral("new password");
+    if (!options.file.isEmpty()) {
+        *source = options.file == QLatin1String("-")
+                ? QStringLiteral("the %1 from standard input").arg(what)
+                : QStringLiteral("the %1 file %2").arg(what, options.file);
+        return readFile(options.file, password, error);
+    }
+    if (!options.command.isEmpty() || (!environment.present && !environment.command.isEmpty())) {
+        *source = QStringLiteral("the %1 command's output").arg(what);
+        return readCommand(options.command.isEmpty() ? environment.command : options.command,
+                           password, error);
+    }
+    if (environment.present) {
+        *source = QLatin1String(environment.variable);
+        if (!environment.tooLong
+            && password->append(environment.value.bytes().constData(),
+                                environment.value.bytes().size())) {
+            environment.value.wipe();
+            return true;
+        }
+        *error = QStringLiteral("%1 is longer than %2 bytes")
+                         .arg(QLatin1String(environment.variable))
+                         .arg(Secret::maxSize);
+        return false;
+    }
+    if (isatty(STDIN_FILENO) == 1) {
+        *source = QStringLiteral("the %1 typed").arg(what);
+        return readTerminal(prompt, password)
+                && (role == Current || password->bytes().isEmpty()
+                    || confirmPassword(password, error));
+    }
+    const QString option
+            = role == Current ? QStringLiteral("--password") : QStringLiteral("--new-password");
+    *error = QStringLiteral("no %1: run on a terminal, give %2-file or %2-command, or set %3 or %4")
+                     .arg(what, option, QLatin1String(environment.variable),
+                          QLatin1String(environment.commandVariable));
+    return false;
 }
 
 } // namespace
@@ -161,65 +249,49 @@ void Secret::dropFinalLineBreak()
 void Secret::wipe()
 {
     if (m_bytes.capacity() > 0)
-        wipeBytes(m_bytes.data(), std::size_t(m_bytes.capacity()));
+        secureWipe(m_bytes.data(), std::size_t(m_bytes.capacity()));
     m_bytes.resize(0);
 }
 
 void takePasswordsFromEnvironment()
 {
     for (int index = 0; index < 2; ++index) {
-        char *text = std::getenv(passwordVariables[index]);
-        if (!text)
-            continue;
-        StashedPassword &stash = stashed(index);
-        const std::size_t size = std::strlen(text);
-        stash.present = true;
-        stash.tooLong = size > std::size_t(Secret::maxSize) || !stash.value.append(text, int(size));
-        wipeBytes(text, size);
-        unsetenv(passwordVariables[index]);
+        Stash &entry = stash(index);
+        if (char *text = std::getenv(entry.variable)) {
+            const std::size_t size = std::strlen(text);
+            entry.present = true;
+            entry.tooLong
+                    = size > std::size_t(Secret::maxSize) || !entry.value.append(text, int(size));
+            secureWipe(text, size);
+            unsetenv(entry.variable);
+        }
+        if (const char *command = std::getenv(entry.commandVariable)) {
+            entry.command = QString::fromLocal8Bit(command);
+            unsetenv(entry.commandVariable);
+        }
     }
 }
 
-namespace {
-
-const QString emptyRefused
-        = QStringLiteral("%1 is empty; the empty password is used only with --no-password");
-
-bool readCurrent(const PasswordOptions &options, const QString &prompt, Secret *password,
-                 QString *error)
+bool passwordGiven(const PasswordOptions &options)
 {
-    if (options.none)
-        return true;
-    QString source;
-    if (!options.file.isEmpty()) {
-        if (!readFile(options.file, password, error))
-            return false;
-        source = QStringLiteral("the password file %1").arg(options.file);
-    } else if (const Source environment = fromEnvironment(0, password, error);
-               environment != Source::Absent) {
-        if (environment == Source::Failed)
-            return false;
-        source = QStringLiteral("DROVIK_PASSWORD");
-    } else if (onTerminal() && readTerminal(prompt, password)) {
-        source = QStringLiteral("the password typed");
-    } else {
-        *error = QStringLiteral("no password: run on a terminal, give --password-file FILE or "
-                                "--no-password, or set DROVIK_PASSWORD");
-        return false;
-    }
-    if (!password->bytes().isEmpty())
-        return true;
-    *error = emptyRefused.arg(source);
-    return false;
+    return options.none || !options.file.isEmpty() || !options.command.isEmpty()
+            || stash(Current).present || !stash(Current).command.isEmpty();
 }
-
-} // namespace
 
 bool readPassword(const PasswordOptions &options, const QString &prompt, Secret *password,
                   QString *error)
 {
-    if (!readCurrent(options, prompt, password, error))
-        return false;
+    if (!options.none) {
+        QString source;
+        if (!readFromSources(Current, options, prompt, password, &source, error))
+            return false;
+        if (password->bytes().isEmpty()) {
+            *error = QStringLiteral("%1 is empty; the empty password is used only with "
+                                    "--no-password")
+                             .arg(source);
+            return false;
+        }
+    }
     password->setGiven();
     return true;
 }
@@ -237,29 +309,12 @@ bool confirmPassword(Secret *password, QString *error)
     return false;
 }
 
-bool readNewPassword(const QString &file, const QString &prompt, Secret *password, QString *error)
+bool readNewPassword(const PasswordOptions &options, const QString &prompt, Secret *password,
+                     QString *error)
 {
     QString source;
-    if (!file.isEmpty()) {
-        if (!readFile(file, password, error))
-            return false;
-        source = QStringLiteral("the new password file %1").arg(file);
-    } else if (const Source environment = fromEnvironment(1, password, error);
-               environment != Source::Absent) {
-        if (environment == Source::Failed)
-            return false;
-        source = QStringLiteral("DROVIK_NEW_PASSWORD");
-    } else if (onTerminal()) {
-        if (!readTerminal(prompt, password))
-            return false;
-        source = QStringLiteral("the new password typed");
-        if (!password->bytes().isEmpty() && !confirmPassword(password, error))
-            return false;
-    } else {
-        *error = QStringLiteral("no new password: run on a terminal, give --new-password-file "
-                                "FILE or set DROVIK_NEW_PASSWORD");
+    if (!readFromSources(New, options, prompt, password, &source, error))
         return false;
-    }
     if (!password->bytes().isEmpty())
         return true;
     // Removing protection is unprotect's work; a new password is never empty.

@@ -39,17 +39,24 @@ private:
     bool m_typed = false;
 };
 
-// Where the current password comes from: --no-password, --password-file,
-// then the DROVIK_PASSWORD environment variable, then the terminal.
+// Where a password comes from, first to last: --no-password (the current
+// password only), a file ('-' for standard input), a command whose first
+// line of output is the password, the environment variable, the variable
+// naming a command, the terminal.
 struct PasswordOptions
 {
     bool none = false;
     QString file;
+    QString command;
 };
 
-// Moves DROVIK_PASSWORD and DROVIK_NEW_PASSWORD out of the environment, once
-// at start, so that nothing started later can inherit them.
+// Moves DROVIK_PASSWORD, DROVIK_NEW_PASSWORD and the variables naming their
+// commands out of the environment, once at start, so that nothing started
+// later can inherit them.
 void takePasswordsFromEnvironment();
+
+// Whether a source other than the terminal gives the current password.
+bool passwordGiven(const PasswordOptions &options);
 
 // False with *error when no source gives a password, a source fails, or the
 // password is empty without --no-password.
@@ -60,8 +67,9 @@ bool readPassword(const PasswordOptions &options, const QString &prompt, Secret 
 // protected) is asked again; false with *error when the two differ.
 bool confirmPassword(Secret *password, QString *error);
 
-// The new password of `drovik passwd`: --new-password-file, then
-// DROVIK_NEW_PASSWORD, then the terminal, asked twice. Never empty.
-bool readNewPassword(const QString &file, const QString &prompt, Secret *password, QString *error);
+// The new password of `drovik passwd`, from its own options and variables,
+// typed twice on the terminal. Never empty.
+bool readNewPassword(const PasswordOptions &options, const QString &prompt, Secret *password,
+                     QString *error);
 
 #endif // DROVIK_TOOL_PASSWORD_H

@@ -22,7 +22,7 @@ PrivateCopy::~PrivateCopy()
         file.write(QByteArray(int(file.size()), '\0'));
     file.close();
     QDir(m_directory).removeRecursively();
-    setScratchToRemove(QByteArray());
+    dropScratchToRemove(QFile::encodeName(m_directory));
 }
 
 bool PrivateCopy::create(const QString &fileName, const QByteArray &content, QString *error)
@@ -37,7 +37,10 @@ bool PrivateCopy::create(const QString &fileName, const QByteArray &content, QSt
     m_directory = QFile::decodeName(pattern);
     m_file = m_directory + QLatin1Char('/') + fileName;
     const QByteArray file = QFile::encodeName(m_file);
-    setScratchToRemove(pattern);
+    if (!addScratchToRemove(pattern)) {
+        *error = QStringLiteral("cannot watch the private directory %1").arg(m_directory);
+        return false;
+    }
     const int fd = open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     bool ok = fd >= 0;
     for (qint64 done = 0; ok && done < content.size();) {

@@ -2,46 +2,50 @@
 
 #include "console.h"
 
+#include "stored_names.h"
+
 #include <drovik/drovik.h>
 
 #include <QtCore/QSettings>
 
+#include <unistd.h>
+
 namespace {
 
-bool holdsProtectedPart(const ConfigView &view)
+bool onInteractiveTerminal()
 {
-    for (const SectionView &section : view.sections) {
-        for (const ParamView &param : section.params) {
-            if (param.protection == Protection::Protected)
-                return true;
-        }
-        if (section.protection == Protection::Protected)
-            return true;
-    }
-    return view.protection == Protection::Protected;
+    return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
 }
 
 } // namespace
 
-int Session::open(Access access, const PasswordOptions &options, PasswordNeed need)
+int Session::open(Access access, PasswordNeed need)
 {
     QString error;
     file.close();
     view = ConfigView();
+    m_hidden = false;
     if (!file.open(access, &error))
         return fail(Exit::IoError, error);
     const QSettings &stored = *file.settings();
-    const bool asked
-            = !password.isGiven() && (need == PasswordNeed::Always || holdsProtection(stored));
-    if (asked
-        && !readPassword(options, QStringLiteral("Password for %1: ").arg(path()), &password,
-                         &error))
-        return fail(Exit::Usage, error);
+    const ConfigView layout = layoutView(stored);
+    if (!password.isGiven() && (need == PasswordNeed::Always || layout.holdsProtection())) {
+        const bool mayAsk = need != PasswordNeed::IfGiven
+                && (need != PasswordNeed::IfInteractive || onInteractiveTerminal());
+        if (!mayAsk && !passwordGiven(m_options)) {
+            m_hidden = layout.holdsProtectedPart();
+            view = layout;
+            return Exit::Ok;
+        }
+        if (!readPassword(m_options, QStringLiteral("Password for %1: ").arg(path()), &password,
+                          &error))
+            return fail(Exit::Usage, error);
+    }
     if (!loadView(stored, password.bytes(), &view))
         return wrongPassword();
     // Nothing protected can check a password that is about to protect: a typo
     // would lock the file for good, so a typed one is asked twice.
-    if (access != Access::Read && !holdsProtectedPart(view) && !confirmPassword(&password, &error))
+    if (access != Access::Read && !view.holdsProtectedPart() && !confirmPassword(&password, &error))
         return fail(Exit::Usage, error);
     return Exit::Ok;
 }
@@ -66,7 +70,7 @@ int Session::commit(const QByteArray &currentPassword)
                     QStringLiteral("%1: cannot protect what is marked; nothing was changed")
                             .arg(path()));
     const QStringList ungrouped = file.ungroupedKeys();
-    if (tree.value(QStringLiteral("encrypted-file")).toBool() && !ungrouped.isEmpty())
+    if (tree.value(drovik::tree::encryptedFile()).toBool() && !ungrouped.isEmpty())
         note(QStringLiteral("%1: %2 stay in plain outside the file's protection")
                      .arg(path(), ungrouped.join(QStringLiteral(", "))));
     return file.commit(&error) ? Exit::Ok : fail(Exit::IoError, error);

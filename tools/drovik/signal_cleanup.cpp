@@ -18,8 +18,14 @@ namespace {
 volatile sig_atomic_t haveTerminal = 0;
 termios savedTerminal;
 termios promptTerminal;
-char scratchDirectory[PATH_MAX];
-volatile sig_atomic_t scratchFd = -1;
+// Every private directory alive at once: the working copy of a change and
+// the decrypted copy of an edit.
+struct Scratch
+{
+    char path[PATH_MAX];
+    volatile sig_atomic_t fd = -1;
+};
+Scratch scratches[4];
 
 const int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -65,9 +71,11 @@ void cleanUpAndDie(int signal)
 {
     if (haveTerminal)
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-    if (scratchFd >= 0) {
-        emptyDirectory(scratchFd, 0);
-        rmdir(scratchDirectory);
+    for (Scratch &scratch : scratches) {
+        if (scratch.fd >= 0) {
+            emptyDirectory(scratch.fd, 0);
+            rmdir(scratch.path);
+        }
     }
     std::signal(signal, SIG_DFL);
     raise(signal);
@@ -141,16 +149,30 @@ void setTerminalToRestore(const termios *original, const termios *prompting)
     }
 }
 
-void setScratchToRemove(const QByteArray &directory)
+bool addScratchToRemove(const QByteArray &directory)
 {
     SignalsHeld held;
-    if (scratchFd >= 0)
-        close(scratchFd);
-    scratchFd = -1;
-    scratchDirectory[0] = '\0';
-    if (directory.isEmpty() || std::size_t(directory.size()) >= sizeof scratchDirectory)
-        return;
-    std::memcpy(scratchDirectory, directory.constData(), std::size_t(directory.size()));
-    scratchDirectory[directory.size()] = '\0';
-    scratchFd = open(scratchDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory.isEmpty() || std::size_t(directory.size()) >= sizeof scratches[0].path)
+        return false;
+    for (Scratch &scratch : scratches) {
+        if (scratch.fd >= 0)
+            continue;
+        std::memcpy(scratch.path, directory.constData(), std::size_t(directory.size()));
+        scratch.path[directory.size()] = '\0';
+        scratch.fd = open(scratch.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        return scratch.fd >= 0;
+    }
+    return false;
+}
+
+void dropScratchToRemove(const QByteArray &directory)
+{
+    SignalsHeld held;
+    for (Scratch &scratch : scratches) {
+        if (scratch.fd >= 0 && directory == scratch.path) {
+            close(scratch.fd);
+            scratch.fd = -1;
+            scratch.path[0] = '\0';
+        }
+    }
 }

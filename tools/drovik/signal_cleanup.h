@@ -14,8 +14,10 @@ void installCleanupHandlers();
 // continues. Both null when the prompt is over.
 void setTerminalToRestore(const termios *original, const termios *prompting);
 
-// The private directory to remove, with all it holds (an editor's swap files
-// too), if a signal comes; an empty array when it is gone.
-void setScratchToRemove(const QByteArray &directory);
+// A private directory to remove, with all it holds (an editor's swap files
+// too), if a signal comes, until dropped when it is gone. False when it
+// cannot be watched: the caller gives up rather than leave a copy behind.
+bool addScratchToRemove(const QByteArray &directory);
+void dropScratchToRemove(const QByteArray &directory);
 
 #endif // DROVIK_TOOL_SIGNAL_CLEANUP_H
