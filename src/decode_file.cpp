@@ -1,16 +1,17 @@
-#include "key_path.h"
-#include "loading.h"
-#include "section_builder.h"
-#include "stored_names.h"
+#include "decode_file.h"
 
-#include <drovik/drovik.h>
+#include "key_path.h"
+#include "section_builder.h"
+#include "stored_chunks.h"
+#include "stored_names.h"
+#include "stored_payload.h"
 
 #include <QtCore/QSettings>
 
-using namespace drovik;
+namespace drovik {
 
-bool Drovik::parseFileEncrypted(const QSettings *settings, const QByteArray &password,
-                                QMap<QString, QVariant> *tree, bool *found)
+bool decodeProtectedFile(const QSettings *settings, const QByteArray &password,
+                         QMap<QString, QVariant> *tree, bool *found)
 {
     // Without a public key and a first chunk the file is only marked.
     if (!settings->contains(stored::filePublic()) || !settings->contains(stored::fileChunk(0))) {
@@ -39,7 +40,7 @@ bool Drovik::parseFileEncrypted(const QSettings *settings, const QByteArray &pas
     if (chunkBeyondGap(chunkNames, chunkPrefix, gap))
         return false;
 
-    QMap<QString, QVariant> payload = decodePayload(cipherText, publicKey, password, algorithm);
+    QMap<QString, QVariant> payload = decryptPayload(cipherText, publicKey, password, algorithm);
     if (payload.value(stored::fileMagicKey()).toString() != stored::fileMagicText(algorithm))
         return false;
     payload.remove(stored::fileMagicKey());
@@ -54,3 +55,5 @@ bool Drovik::parseFileEncrypted(const QSettings *settings, const QByteArray &pas
     tree->insert(tree::sections(), builder.takeSections());
     return true;
 }
+
+} // namespace drovik

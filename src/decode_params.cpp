@@ -1,8 +1,8 @@
-#include "loading.h"
-#include "stored_names.h"
-#include "tree_access.h"
+#include "decode_params.h"
 
-#include <drovik/drovik.h>
+#include "config_tree.h"
+#include "stored_names.h"
+#include "stored_payload.h"
 
 #include <QtCore/QSet>
 
@@ -52,13 +52,13 @@ bool decodeProtectedParams(const QByteArray &password, const QString &section,
             // Marked by hand, still plain: keep the plain value, the next save encrypts it.
             node = params->value(name).toMap();
             node.insert(tree::encryptedParam(), true);
-            raise(needsSaving);
+            markNeedsSaving(needsSaving);
         } else {
             const QMap<QString, QVariant> algorithmNode = params->value(algorithmName).toMap();
             const int algorithm = algorithmNode.contains(tree::value())
                     ? algorithmNode.value(tree::value()).toInt()
                     : stored::writtenAlgorithm;
-            const QMap<QString, QVariant> payload = decodePayload(
+            const QMap<QString, QVariant> payload = decryptPayload(
                     storedValue(*params, dataName).toString(),
                     storedValue(*params, publicName).toString(), password, algorithm);
             const QString prefix = section + QLatin1Char('/');

@@ -1,7 +1,5 @@
 #include "key_path.h"
 
-#include <drovik/drovik.h>
-
 namespace drovik {
 
 int keyPathSplit(const QString &key)
@@ -14,14 +12,14 @@ int keyPathSplit(const QString &key)
     return -1;
 }
 
-} // namespace drovik
-
-bool Drovik::parseSectionParamByKey(const QString &key, QString &section, QString &param)
+bool splitKeyPath(const QString &key, QString &section, QString &param)
 {
-    const int split = drovik::keyPathSplit(key);
+    const int split = keyPathSplit(key);
     if (split < 0)
         return false;
     section = key.left(split);
     param = key.mid(split + 1);
     return true;
 }
+
+} // namespace drovik

@@ -10,6 +10,10 @@ namespace drovik {
 // names may hold further slashes or backslashes.
 int keyPathSplit(const QString &key);
 
+// Splits key into its section and parameter; false, outputs untouched, when it
+// has no separator.
+bool splitKeyPath(const QString &key, QString &section, QString &param);
+
 } // namespace drovik
 
 #endif // DROVIK_KEY_PATH_H

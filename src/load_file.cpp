@@ -1,33 +1,29 @@
+#include "stored_file.h"
+
+#include "config_tree.h"
+#include "decode_file.h"
+#include "decode_params.h"
+#include "decode_section.h"
 #include "key_path.h"
-#include "loading.h"
 #include "section_builder.h"
 #include "stored_names.h"
-#include "tree_access.h"
-
-#include <drovik/drovik.h>
 
 #include <QtCore/QSettings>
 
-using namespace drovik;
+namespace drovik {
 
-bool Drovik::getFileData(const QSettings *settings, const QByteArray &password,
-                         QMap<QString, QVariant> *tree)
-{
-    return parseFile(settings, password, tree, nullptr);
-}
-
-bool Drovik::parseFile(const QSettings *settings, const QByteArray &password,
-                       QMap<QString, QVariant> *tree, bool *needsSaving)
+bool loadFile(const QSettings *settings, const QByteArray &password, QMap<QString, QVariant> *tree,
+              bool *needsSaving)
 {
     const bool marked = settings->value(stored::fileEnabled(), false).toBool();
     if (!marked)
-        return parseFileUnencrypted(settings, password, tree, needsSaving);
+        return loadPlainFile(settings, password, tree, needsSaving);
 
     bool found = false;
-    if (!parseFileEncrypted(settings, password, tree, &found))
+    if (!decodeProtectedFile(settings, password, tree, &found))
         return false;
     // Marked by hand but still plain: load the plain sections, save encrypts them.
-    if (!found && !parseFileUnencrypted(settings, password, tree, needsSaving))
+    if (!found && !loadPlainFile(settings, password, tree, needsSaving))
         return false;
 
     QStringList order = takeList(*tree, tree::sectionsOrder());
@@ -35,15 +31,15 @@ bool Drovik::parseFile(const QSettings *settings, const QByteArray &password,
     tree->insert(tree::sectionsOrder(), order);
     tree->insert(tree::encryptedFile(), true);
     if (!found)
-        raise(needsSaving);
+        markNeedsSaving(needsSaving);
     return true;
 }
 
-bool Drovik::parseFileUnencrypted(const QSettings *settings, const QByteArray &password,
-                                  QMap<QString, QVariant> *tree, bool *needsSaving)
+bool loadPlainFile(const QSettings *settings, const QByteArray &password,
+                   QMap<QString, QVariant> *tree, bool *needsSaving)
 {
     QStringList order;
-    QMap<QString, QVariant> raw = parseFileUnencryptedGetSections(settings, order);
+    QMap<QString, QVariant> raw = rawSections(settings, order);
 
     // Every name in order has a node in raw and raw has no other, so each node
     // is completed where it lies instead of being moved into a new map.
@@ -58,7 +54,7 @@ bool Drovik::parseFileUnencrypted(const QSettings *settings, const QByteArray &p
         // Taken out of its slot first, so that completing it does not copy it.
         QMap<QString, QVariant> node = slot.value().toMap();
         slot.value() = QVariant();
-        ok = parseSection(password, name, &node, needsSaving);
+        ok = loadSection(password, name, &node, needsSaving);
         slot.value() = node;
     }
     tree->insert(tree::sections(), raw);
@@ -66,8 +62,7 @@ bool Drovik::parseFileUnencrypted(const QSettings *settings, const QByteArray &p
     return ok;
 }
 
-QMap<QString, QVariant> Drovik::parseFileUnencryptedGetSections(const QSettings *settings,
-                                                                QStringList &order)
+QMap<QString, QVariant> rawSections(const QSettings *settings, QStringList &order)
 {
     SectionBuilder builder(order);
     const QStringList keys = settings->allKeys();
@@ -81,54 +76,4 @@ QMap<QString, QVariant> Drovik::parseFileUnencryptedGetSections(const QSettings 
     return builder.takeSections();
 }
 
-bool Drovik::parseSection(const QByteArray &password, const QString &section,
-                          QMap<QString, QVariant> *sectionNode, bool *needsSaving)
-{
-    QMap<QString, QVariant> params = takeMap(*sectionNode, tree::params());
-    const bool marked
-            = params.value(stored::sectionEnabled()).toMap().value(tree::value()).toBool();
-    if (!marked)
-        return parseSectionUnencrypted(password, section, sectionNode, &params, needsSaving);
-
-    bool found = false;
-    bool result = parseSectionEncrypted(password, section, sectionNode, &params, &found);
-    if (!found) {
-        // Marked by hand but still plain: load it plain, the next save encrypts it.
-        if (!parseSectionUnencrypted(password, section, sectionNode, &params, needsSaving))
-            return false;
-        result = true;
-    } else if (!result) {
-        sectionNode->insert(tree::params(), params); // the decoder left the raw params alone
-    }
-
-    // The protection keys stay in "params" but are never listed or written as content.
-    QStringList order = takeList(*sectionNode, tree::paramsOrder());
-    QStringList cleaned;
-    cleaned.reserve(order.size());
-    for (const QString &name : qAsConst(order)) {
-        if (!name.startsWith(stored::sectionPrefix()))
-            cleaned.append(name);
-    }
-    sectionNode->insert(tree::paramsOrder(), cleaned);
-    sectionNode->insert(tree::encryptedSection(), true);
-    if (!found)
-        raise(needsSaving);
-    return result;
-}
-
-bool Drovik::parseSectionUnencrypted(const QByteArray &password, const QString &section,
-                                     QMap<QString, QVariant> *sectionNode,
-                                     QMap<QString, QVariant> *params, bool *needsSaving)
-{
-    // A magic text belongs inside a payload only; one left in plain is stale.
-    if (section == stored::fileGroup() && params->remove(stored::fileMagicParam()) > 0)
-        raise(needsSaving);
-    if (params->remove(stored::sectionMagic()) > 0)
-        raise(needsSaving);
-
-    QStringList order = takeList(*sectionNode, tree::paramsOrder());
-    const bool ok = decodeProtectedParams(password, section, params, &order, needsSaving);
-    sectionNode->insert(tree::paramsOrder(), order);
-    sectionNode->insert(tree::params(), *params);
-    return ok;
-}
+} // namespace drovik

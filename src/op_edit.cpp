@@ -1,17 +1,19 @@
-#include "tree_access.h"
+#include "config_tree.h"
+#include "key_path.h"
 
-#include <drovik/drovik.h>
+#include "operations.h"
+#include "stored_file.h"
 
 #include <QtCore/QSettings>
 
-using namespace drovik;
+namespace drovik {
 
-bool Drovik::setValue(QSettings *settings, const QString &key, const QVariant &value,
-                      const QByteArray &password)
+bool setValue(QSettings *settings, const QString &key, const QVariant &value,
+              const QByteArray &password)
 {
     QString section;
     QString param;
-    if (!parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return false;
 
     // A switch reads true both where content is stored protected and where it
@@ -30,28 +32,28 @@ bool Drovik::setValue(QSettings *settings, const QString &key, const QVariant &v
     }
 
     VariantMap tree;
-    if (!getFileData(settings, password, &tree))
+    if (!loadFile(settings, password, &tree, nullptr))
         return false;
     changeParamNode(tree, section, param, true,
                     [&value](VariantMap &node) { node.insert(tree::value(), value); });
-    saveFile(settings, password, &tree);
+    saveFile(settings, password, tree);
     return true;
 }
 
-bool Drovik::delParam(QSettings *settings, const QString &key, const QByteArray &password)
+bool delParam(QSettings *settings, const QString &key, const QByteArray &password)
 {
     return delParams(settings, QStringList {key}, password);
 }
 
-bool Drovik::delParams(QSettings *settings, const QStringList &keys, const QByteArray &password)
+bool delParams(QSettings *settings, const QStringList &keys, const QByteArray &password)
 {
     VariantMap tree;
-    if (!getFileData(settings, password, &tree))
+    if (!loadFile(settings, password, &tree, nullptr))
         return false;
     QString section;
     QString param;
     for (const QString &key : keys) {
-        if (!parseSectionParamByKey(key, section, param))
+        if (!splitKeyPath(key, section, param))
             continue;
         // The name may stay in "params-order": the saver skips names without a node.
         changeSectionNode(tree, section, [&param](VariantMap &node) {
@@ -60,20 +62,19 @@ bool Drovik::delParams(QSettings *settings, const QStringList &keys, const QByte
             node.insert(tree::params(), params);
         });
     }
-    saveFile(settings, password, &tree);
+    saveFile(settings, password, tree);
     return true;
 }
 
-bool Drovik::delSection(QSettings *settings, const QString &section, const QByteArray &password)
+bool delSection(QSettings *settings, const QString &section, const QByteArray &password)
 {
     return delSections(settings, QStringList {section}, password);
 }
 
-bool Drovik::delSections(QSettings *settings, const QStringList &sections,
-                         const QByteArray &password)
+bool delSections(QSettings *settings, const QStringList &sections, const QByteArray &password)
 {
     VariantMap tree;
-    if (!getFileData(settings, password, &tree))
+    if (!loadFile(settings, password, &tree, nullptr))
         return false;
     VariantMap sectionMap = takeMap(tree, tree::sections());
     for (const QString &name : sections)
@@ -87,6 +88,8 @@ bool Drovik::delSections(QSettings *settings, const QStringList &sections,
     }
     tree.insert(tree::sections(), sectionMap);
     tree.insert(tree::sectionsOrder(), order);
-    saveFile(settings, password, &tree);
+    saveFile(settings, password, tree);
     return true;
 }
+
+} // namespace drovik

@@ -1,6 +1,8 @@
-#include "tree_access.h"
+#include "config_tree.h"
+#include "key_path.h"
 
-#include <drovik/drovik.h>
+#include "operations.h"
+#include "stored_file.h"
 
 #include <QtCore/QSettings>
 
@@ -8,7 +10,7 @@
 // into flagged plain nodes and the saver turns flags back into cipher data. So
 // every operation here is load, change one flag, save.
 
-using namespace drovik;
+namespace drovik {
 
 namespace {
 
@@ -19,10 +21,10 @@ bool loadChangeSave(QSettings *settings, const QByteArray &password, const QByte
                     Change change)
 {
     VariantMap tree;
-    if (!Drovik::getFileData(settings, password, &tree))
+    if (!loadFile(settings, password, &tree, nullptr))
         return false;
     change(tree);
-    Drovik::saveFile(settings, savePassword, &tree);
+    saveFile(settings, savePassword, tree);
     return true;
 }
 
@@ -32,7 +34,7 @@ bool changeParam(QSettings *settings, const QString &key, const QByteArray &pass
 {
     QString section;
     QString param;
-    if (!Drovik::parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return false;
     return loadChangeSave(settings, password, password, [&](VariantMap &tree) {
         changeParamNode(tree, section, param, listNames, change);
@@ -49,14 +51,14 @@ bool changeSection(QSettings *settings, const QString &section, const QByteArray
 
 } // namespace
 
-bool Drovik::encryptParam(QSettings *settings, const QString &key, const QByteArray &password)
+bool encryptParam(QSettings *settings, const QString &key, const QByteArray &password)
 {
     return changeParam(settings, key, password, false,
                        [](VariantMap &node) { node.insert(tree::encryptedParam(), true); });
 }
 
-bool Drovik::encryptNewParam(QSettings *settings, const QString &key, const QVariant &value,
-                             const QByteArray &password)
+bool encryptNewParam(QSettings *settings, const QString &key, const QVariant &value,
+                     const QByteArray &password)
 {
     return changeParam(settings, key, password, true, [&value](VariantMap &node) {
         node.insert(tree::encryptedParam(), true);
@@ -64,14 +66,14 @@ bool Drovik::encryptNewParam(QSettings *settings, const QString &key, const QVar
     });
 }
 
-bool Drovik::decryptParam(QSettings *settings, const QString &key, const QByteArray &password)
+bool decryptParam(QSettings *settings, const QString &key, const QByteArray &password)
 {
     return changeParam(settings, key, password, false,
                        [](VariantMap &node) { node.remove(tree::encryptedParam()); });
 }
 
-bool Drovik::decryptNewParam(QSettings *settings, const QString &key, const QVariant &value,
-                             const QByteArray &password)
+bool decryptNewParam(QSettings *settings, const QString &key, const QVariant &value,
+                     const QByteArray &password)
 {
     return changeParam(settings, key, password, true, [&value](VariantMap &node) {
         node.remove(tree::encryptedParam());
@@ -79,38 +81,40 @@ bool Drovik::decryptNewParam(QSettings *settings, const QString &key, const QVar
     });
 }
 
-bool Drovik::encryptSection(QSettings *settings, const QString &section, const QByteArray &password)
+bool encryptSection(QSettings *settings, const QString &section, const QByteArray &password)
 {
     return changeSection(settings, section, password,
                          [](VariantMap &node) { node.insert(tree::encryptedSection(), true); });
 }
 
-bool Drovik::decryptSection(QSettings *settings, const QString &section, const QByteArray &password)
+bool decryptSection(QSettings *settings, const QString &section, const QByteArray &password)
 {
     return changeSection(settings, section, password,
                          [](VariantMap &node) { node.remove(tree::encryptedSection()); });
 }
 
-bool Drovik::encryptFile(QSettings *settings, const QByteArray &password)
+bool encryptFile(QSettings *settings, const QByteArray &password)
 {
     return loadChangeSave(settings, password, password,
                           [](VariantMap &tree) { tree.insert(tree::encryptedFile(), true); });
 }
 
-bool Drovik::decryptFile(QSettings *settings, const QByteArray &password)
+bool decryptFile(QSettings *settings, const QByteArray &password)
 {
     return loadChangeSave(settings, password, password,
                           [](VariantMap &tree) { tree.remove(tree::encryptedFile()); });
 }
 
-bool Drovik::regen(QSettings *settings, const QByteArray &password)
+bool regen(QSettings *settings, const QByteArray &password)
 {
     // Every save encrypts under fresh public keys; a plain reload and save is all it takes.
     return loadChangeSave(settings, password, password, [](VariantMap &) {});
 }
 
-bool Drovik::changePassword(QSettings *settings, const QByteArray &oldPassword,
-                            const QByteArray &newPassword)
+bool changePassword(QSettings *settings, const QByteArray &oldPassword,
+                    const QByteArray &newPassword)
 {
     return loadChangeSave(settings, oldPassword, newPassword, [](VariantMap &) {});
 }
+
+} // namespace drovik

@@ -1,10 +1,12 @@
-#include "tree_access.h"
+#include "config_tree.h"
+#include "key_path.h"
 
-#include <drovik/drovik.h>
+#include "operations.h"
+#include "stored_file.h"
 
 #include <QtCore/QSettings>
 
-using namespace drovik;
+namespace drovik {
 
 namespace {
 
@@ -23,70 +25,69 @@ QVariant lookUp(const VariantMap &tree, const QString &section, const QString &p
 VariantMap loadForQuery(QSettings *settings, const QByteArray &password)
 {
     VariantMap tree;
-    Drovik::getFileDataWithSaving(settings, password, &tree);
+    loadWithSaving(settings, password, &tree);
     return tree;
 }
 
 } // namespace
 
-QVariant Drovik::value(const QSettings *settings, const QString &key, const QVariant &defaultValue,
-                       const QByteArray &password)
+QVariant value(const QSettings *settings, const QString &key, const QVariant &defaultValue,
+               const QByteArray &password)
 {
     QString section;
     QString param;
-    if (!parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return defaultValue;
     VariantMap tree;
-    getFileData(settings, password, &tree);
+    loadFile(settings, password, &tree, nullptr);
     return lookUp(tree, section, param, defaultValue);
 }
 
-QVariant Drovik::value(QSettings *settings, const QString &key, const QVariant &defaultValue,
-                       const QByteArray &password)
+QVariant value(QSettings *settings, const QString &key, const QVariant &defaultValue,
+               const QByteArray &password)
 {
     QString section;
     QString param;
-    if (!parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return defaultValue;
     return lookUp(loadForQuery(settings, password), section, param, defaultValue);
 }
 
-bool Drovik::isEncryptedFile(QSettings *settings, const QByteArray &password)
+bool isEncryptedFile(QSettings *settings, const QByteArray &password)
 {
     return readFlag(loadForQuery(settings, password), tree::encryptedFile());
 }
 
-bool Drovik::isEncryptedSection(QSettings *settings, const QString &section,
-                                const QByteArray &password)
+bool isEncryptedSection(QSettings *settings, const QString &section, const QByteArray &password)
 {
     return readFlag(sectionNode(loadForQuery(settings, password), section),
                     tree::encryptedSection());
 }
 
-bool Drovik::isEncryptedParam(QSettings *settings, const QString &key, const QByteArray &password)
+bool isEncryptedParam(QSettings *settings, const QString &key, const QByteArray &password)
 {
     QString section;
     QString param;
-    if (!parseSectionParamByKey(key, section, param))
+    if (!splitKeyPath(key, section, param))
         return false;
     return readFlag(paramNode(loadForQuery(settings, password), section, param),
                     tree::encryptedParam());
 }
 
-QStringList Drovik::sections(QSettings *settings, const QByteArray &password)
+QStringList sections(QSettings *settings, const QByteArray &password)
 {
     return loadForQuery(settings, password).value(tree::sectionsOrder()).toStringList();
 }
 
-QStringList Drovik::parametersOfSection(QSettings *settings, const QString &section,
-                                        const QByteArray &password)
+QStringList parametersOfSection(QSettings *settings, const QString &section,
+                                const QByteArray &password)
 {
     return sectionNode(loadForQuery(settings, password), section)
             .value(tree::paramsOrder())
             .toStringList();
 }
 
-QStringList Drovik::parametersOfFile(QSettings *settings, const QByteArray &password)
+QStringList parametersOfFile(QSettings *settings, const QByteArray &password)
 {
     const VariantMap tree = loadForQuery(settings, password);
     const VariantMap sections = tree.value(tree::sections()).toMap();
@@ -101,3 +102,5 @@ QStringList Drovik::parametersOfFile(QSettings *settings, const QByteArray &pass
     }
     return keys;
 }
+
+} // namespace drovik

@@ -1,7 +1,8 @@
+#include "payload_cipher.h"
+#include "qt_compat.h"
 #include "secure_wipe.h"
 
 #include <drovik/blowfish.h>
-#include <drovik/drovik.h>
 
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QDateTime>
@@ -29,7 +30,7 @@ QByteArray keystreamXor(const QByteArray &input, const QByteArray &publicKey,
     QByteArray output(input.size(), Qt::Uninitialized);
     QCryptographicHash digest(QCryptographicHash::Md5);
     for (int pos = 0, block = 0; pos < input.size(); pos += keystreamBlock, ++block) {
-        QByteArray privateKey = Drovik::getPrivateKey(block);
+        QByteArray privateKey = drovik::keystreamPrivateKey(block);
         digest.reset();
         digest.addData(publicKey);
         digest.addData(privateKey);
@@ -125,10 +126,9 @@ QString toBase64(const QByteArray &bytes)
     return text;
 }
 
-} // namespace
-
-QString Drovik::decryptEncrypt(bool decrypt, const QString &text, const QString &publicKey,
-                               const QByteArray &password, int algorithm)
+// Both directions share every step but the base64 side.
+QString crypt(bool decrypt, const QString &text, const QString &publicKey,
+              const QByteArray &password, int algorithm)
 {
     const QByteArray publicBytes = publicKey.toUtf8();
     // The lenient decoder skips characters outside the alphabet instead of failing.
@@ -148,15 +148,28 @@ QString Drovik::decryptEncrypt(bool decrypt, const QString &text, const QString 
     return result;
 }
 
-QString Drovik::genPublicKey()
+} // namespace
+
+namespace drovik {
+
+QString encryptText(const QString &text, const QString &publicKey, const QByteArray &password,
+                    int algorithm)
+{
+    return crypt(false, text, publicKey, password, algorithm);
+}
+
+QString decryptText(const QString &cipherText, const QString &publicKey, const QByteArray &password,
+                    int algorithm)
+{
+    return crypt(true, cipherText, publicKey, password, algorithm);
+}
+
+QString newPublicKey()
 {
     QCryptographicHash digest(QCryptographicHash::Md5);
     digest.addData(QDateTime::currentDateTime().toString(Qt::TextDate).toUtf8());
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
     // The caller owns the sequence: the library never seeds it.
-    digest.addData(QByteArray::number(qrand()));
-    QT_WARNING_POP
+    digest.addData(QByteArray::number(drovik::unseededDraw()));
     const QByteArray hex = digest.result().toHex();
     static const int picks[] = {1, 5, 22, 9, 8, 30};
     QString key;
@@ -166,7 +179,7 @@ QString Drovik::genPublicKey()
     return key;
 }
 
-QByteArray Drovik::getPrivateKey(int index)
+QByteArray keystreamPrivateKey(int index)
 {
     // Nine 16-bit units, most significant byte first. Odd units are fixed; the
     // even ones mix the block index in, chosen by its divisibility and parity,
@@ -190,3 +203,5 @@ QByteArray Drovik::getPrivateKey(int index)
     }
     return key;
 }
+
+} // namespace drovik

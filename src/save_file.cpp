@@ -1,43 +1,17 @@
-#include "secure_wipe.h"
-#include "stored_names.h"
-#include "tree_access.h"
+#include "stored_file.h"
 
-#include <drovik/drovik.h>
+#include "config_tree.h"
+#include "stored_names.h"
+#include "stored_payload.h"
 
 #include <QtCore/QSettings>
 
 #include <algorithm>
 #include <iterator>
 
-using namespace drovik;
+namespace drovik {
 
 namespace {
-
-// Finds the nodes an order list names. The loader builds a map and its order
-// list from one sorted key list, so the list mostly walks the map in key
-// order: the entry after the last one found is tried before searching.
-class OrderedLookup
-{
-public:
-    explicit OrderedLookup(const QMap<QString, QVariant> &map)
-        : m_map(map), m_next(map.cbegin()) { }
-
-    // The node named, or an empty one when the map has no such entry.
-    QMap<QString, QVariant> node(const QString &name)
-    {
-        auto it = m_next;
-        if (it == m_map.cend() || it.key() != name)
-            it = m_map.constFind(name);
-        if (it == m_map.cend())
-            return QMap<QString, QVariant>();
-        m_next = std::next(it);
-        return it.value().toMap();
-    }
-
-private:
-    const QMap<QString, QVariant> &m_map;
-    QMap<QString, QVariant>::const_iterator m_next;
-};
 
 // prefix + name in one allocation of the exact size; operator+ would copy
 // prefix and then grow the copy, once for every key the saver writes.
@@ -47,48 +21,6 @@ QString joined(const QString &prefix, const QString &name)
     QChar *out = std::copy(prefix.cbegin(), prefix.cend(), key.data());
     std::copy(name.cbegin(), name.cend(), out);
     return key;
-}
-
-// The saver writes what the order lists name; an empty list stands for every
-// key of its map in ascending order. Names without a node are skipped.
-template<typename Visit> void forEachSection(const QMap<QString, QVariant> &tree, Visit visit)
-{
-    const QMap<QString, QVariant> sections = tree.value(tree::sections()).toMap();
-    QStringList order = tree.value(tree::sectionsOrder()).toStringList();
-    if (order.isEmpty())
-        order = sections.keys();
-    OrderedLookup lookup(sections);
-    for (const QString &name : qAsConst(order)) {
-        const QMap<QString, QVariant> node = lookup.node(name);
-        if (!node.isEmpty())
-            visit(name, node);
-    }
-}
-
-template<typename Visit> void forEachParam(const QMap<QString, QVariant> &sectionNode, Visit visit)
-{
-    const QMap<QString, QVariant> params = sectionNode.value(tree::params()).toMap();
-    if (params.isEmpty())
-        return;
-    QStringList order = sectionNode.value(tree::paramsOrder()).toStringList();
-    if (order.isEmpty())
-        order = params.keys();
-    OrderedLookup lookup(params);
-    for (const QString &name : qAsConst(order))
-        visit(name, lookup.node(name));
-}
-
-// Encrypts one payload under a fresh public key. The typed text holds every
-// protected value in plain, so it is wiped as soon as it is encrypted.
-QString encryptPayload(const QMap<QString, QVariant> &payload, const QByteArray &password,
-                       QString *publicKey)
-{
-    QString text = Drovik::tinyStrictToText(payload);
-    *publicKey = Drovik::genPublicKey();
-    const QString cipher
-            = Drovik::decryptEncrypt(false, text, *publicKey, password, stored::writtenAlgorithm);
-    secureWipe(text);
-    return cipher;
 }
 
 // Long cipher text goes into numbered chunks: `length` characters each while
@@ -113,13 +45,14 @@ void saveProtectedFile(QSettings *settings, const QByteArray &password,
 {
     // Inner protection flags are not stored: every value goes into the one payload.
     QMap<QString, QVariant> payload;
-    forEachSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
+    forEachListedSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
         const QString prefix = section + QLatin1Char('/');
-        forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
-            const QVariant value = paramNode.value(tree::value());
-            if (value.isValid())
-                payload.insert(joined(prefix, param), value);
-        });
+        forEachListedParam(node,
+                           [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
+                               const QVariant value = paramNode.value(tree::value());
+                               if (value.isValid())
+                                   payload.insert(joined(prefix, param), value);
+                           });
     });
     payload.insert(stored::fileMagicKey(), stored::fileMagicText(stored::writtenAlgorithm));
 
@@ -135,13 +68,13 @@ void saveProtectedFile(QSettings *settings, const QByteArray &password,
 void savePlainSection(QSettings *settings, const QByteArray &password, const QString &section,
                       const QMap<QString, QVariant> &node);
 
-// Check texts of sections and parameters are looked up under keys that begin
-// with the stored section name, which the payload text would cut at U+0000.
-// Protected content there could never be opened again, so it stays readable in
-// plain rather than locked away.
-bool canHoldProtection(const QString &section)
+// The typed payload text ends a name at U+0000. A section so named could never
+// be opened again (its check text is looked up under the full name), and a
+// parameter so named would come back under the shorter name, onto another
+// parameter. Such content stays readable in plain rather than locked away or renamed.
+bool canHoldProtection(const QString &name)
 {
-    return !section.contains(QChar(0));
+    return !name.contains(QChar(0));
 }
 
 void saveProtectedSection(QSettings *settings, const QByteArray &password, const QString &section,
@@ -153,7 +86,7 @@ void saveProtectedSection(QSettings *settings, const QByteArray &password, const
     }
     const QString prefix = section + QLatin1Char('/');
     QMap<QString, QVariant> payload;
-    forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
+    forEachListedParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
         // Reserved names in a protected section are the layout's, never content;
         // the loader keeps them out of the order list, but an empty list stands
         // for every entry, and the previous cipher data would be packed into the
@@ -182,25 +115,22 @@ void saveProtectedSection(QSettings *settings, const QByteArray &password, const
 }
 
 // QSettings drops the leading slashes of a name inside a group.
-QStringRef storedName(const QString &param)
+QStringView storedName(const QString &param)
 {
     int start = 0;
     while (start < param.size() && param.at(start) == QLatin1Char('/'))
         ++start;
-    return param.midRef(start);
+    return QStringView(param).mid(start);
 }
 
 // The name under which QSettings will store a parameter's protection keys and
-// the loader will find it again: QSettings drops leading and trailing slashes of
-// a key and merges repeated ones, and the typed payload text ends a name at
-// U+0000. Payload keys built from any other spelling would never match.
-QString storableParamName(const QString &param)
+// the loader will find it again: QSettings drops leading and trailing slashes
+// of a key and merges repeated ones. Payload keys built from any other spelling would never match.
+QString storableParamName(const QString &name)
 {
-    const int nul = param.indexOf(QChar(0));
-    const QString name = nul < 0 ? param : param.left(nul);
     QString result;
     result.reserve(name.size());
-    for (const QChar c : qAsConst(name)) {
+    for (const QChar c : name) {
         if (c == QLatin1Char('/') && (result.isEmpty() || result.endsWith(QLatin1Char('/'))))
             continue;
         result += c;
@@ -234,14 +164,15 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
 {
     const QString prefix = section + QLatin1Char('/');
     const bool protectable = canHoldProtection(section);
-    forEachParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
+    forEachListedParam(node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
         if (paramNode.isEmpty())
             return;
         const QVariant value = paramNode.value(tree::value());
         // A node whose one entry is a valid "value" carries no flag: the
         // common plain node is not searched a second time.
         const bool onlyValue = paramNode.size() == 1 && value.isValid();
-        if (!onlyValue && protectable && readFlag(paramNode, tree::encryptedParam())) {
+        if (!onlyValue && protectable && readFlag(paramNode, tree::encryptedParam())
+            && canHoldProtection(param)) {
             saveProtectedParam(settings, password, prefix, param, value);
             return;
         }
@@ -255,15 +186,14 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
 
 } // namespace
 
-void Drovik::saveFile(QSettings *settings, const QByteArray &password,
-                      const QMap<QString, QVariant> *tree)
+void saveFile(QSettings *settings, const QByteArray &password, const QMap<QString, QVariant> &tree)
 {
     settings->clear();
-    if (readFlag(*tree, tree::encryptedFile())) {
-        saveProtectedFile(settings, password, *tree);
+    if (readFlag(tree, tree::encryptedFile())) {
+        saveProtectedFile(settings, password, tree);
         return;
     }
-    forEachSection(*tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
+    forEachListedSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
         if (readFlag(node, tree::encryptedSection()))
             saveProtectedSection(settings, password, section, node);
         else
@@ -271,12 +201,4 @@ void Drovik::saveFile(QSettings *settings, const QByteArray &password,
     });
 }
 
-bool Drovik::getFileDataWithSaving(QSettings *settings, const QByteArray &password,
-                                   QMap<QString, QVariant> *tree)
-{
-    bool needsSaving = false;
-    const bool ok = parseFile(settings, password, tree, &needsSaving);
-    if (ok && needsSaving)
-        saveFile(settings, password, tree);
-    return ok;
-}
+} // namespace drovik

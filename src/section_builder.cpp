@@ -7,10 +7,10 @@ namespace drovik {
 void SectionBuilder::setValue(const QString &key, int split, const QVariant &value)
 {
     // The section name is only copied when it differs from the last key's.
-    setParam(section(QStringRef(&key, 0, split)), key.mid(split + 1), value);
+    setParam(section(QStringView(key).left(split)), key.mid(split + 1), value);
 }
 
-SectionBuilder::Section &SectionBuilder::section(const QStringRef &name)
+SectionBuilder::Section &SectionBuilder::section(QStringView name)
 {
     // Keys come grouped by section (QSettings lists them sorted, payload maps
     // are sorted), so most keys hit the section of the key before them.

@@ -1,7 +1,7 @@
 #ifndef DROVIK_SECTION_BUILDER_H
 #define DROVIK_SECTION_BUILDER_H
 
-#include "tree_access.h"
+#include "config_tree.h"
 
 #include <QtCore/QHash>
 
@@ -35,7 +35,7 @@ private:
         QStringList paramsOrder;
         QMap<QString, QVariant> params;
     };
-    Section &section(const QStringRef &name);
+    Section &section(QStringView name);
     static void setParam(Section &target, const QString &param, const QVariant &value);
 
     std::vector<Section> m_sections;

@@ -1,4 +1,4 @@
-#include <drovik/drovik.h>
+#include "value_codec.h"
 
 #include <QtCore/QVarLengthArray>
 
@@ -43,13 +43,13 @@ int hexValue(QChar c)
 // Text of hex-encoded UTF-8, cut at the first zero byte as a C string would
 // be. Decodes as QByteArray::fromHex() does, from the end, skipping every
 // character that is not a hex digit, but without its two temporary arrays.
-QString textOfHex(const QStringRef &hex)
+QString textOfHex(QStringView hex)
 {
     QVarLengthArray<char, 256> bytes((hex.size() + 1) / 2);
     char *const end = bytes.data() + bytes.size();
     char *begin = end;
     bool low = true;
-    for (const QChar *c = hex.unicode() + hex.size(); c != hex.unicode();) {
+    for (const QChar *c = hex.data() + hex.size(); c != hex.data();) {
         const int digit = hexValue(*--c);
         if (digit < 0)
             continue;
@@ -71,28 +71,30 @@ bool isHexDigit(QChar c)
 void appendEntry(QString &out, const QString &key, const QVariant &value)
 {
     appendHex(out, key);
-    switch (value.type()) {
-    case QVariant::Int:
-    case QVariant::UInt:
-    case QVariant::LongLong:
+    // The metatype id, not the Qt 5 only QVariant::type(): the same numbers
+    // for every type named here, so both Qt versions pick the same tag.
+    switch (value.userType()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
         out += QLatin1Char('I');
         out += QString::number(value.toLongLong());
         break;
-    case QVariant::ULongLong:
+    case QMetaType::ULongLong:
         out += QLatin1Char('I');
         out += QString::number(value.toULongLong());
         break;
-    case QVariant::Double:
+    case QMetaType::Double:
         // Fixed point with six decimals, as QString::arg(value, 0, 'f', -1) gives.
         out += QLatin1Char('R');
         out += QString::number(value.toDouble(), 'f', 6);
         break;
-    case QVariant::Bool:
+    case QMetaType::Bool:
         out += QLatin1Char('L');
         out += value.toBool() ? QLatin1Char('1') : QLatin1Char('0');
         break;
-    case QVariant::List:
-    case QVariant::StringList: {
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList: {
         out += QLatin1Char('T');
         const QStringList items = value.toStringList();
         for (int i = 0; i < items.size(); ++i) {
@@ -109,7 +111,7 @@ void appendEntry(QString &out, const QString &key, const QVariant &value)
     }
 }
 
-QVariant decodeValue(QChar tag, const QStringRef &text, bool *known)
+QVariant decodeValue(QChar tag, QStringView text, bool *known)
 {
     *known = true;
     switch (tag.unicode()) {
@@ -123,7 +125,7 @@ QVariant decodeValue(QChar tag, const QStringRef &text, bool *known)
         return QVariant(textOfHex(text));
     case 'T': {
         QStringList items;
-        for (const QStringRef &item : text.split(itemSeparator, Qt::KeepEmptyParts))
+        for (QStringView item : text.split(itemSeparator, Qt::KeepEmptyParts))
             items.append(textOfHex(item));
         return QVariant(items);
     }
@@ -135,7 +137,9 @@ QVariant decodeValue(QChar tag, const QStringRef &text, bool *known)
 
 } // namespace
 
-QString Drovik::tinyStrictToText(const QMap<QString, QVariant> &map)
+namespace drovik {
+
+QString toTypedText(const QMap<QString, QVariant> &map)
 {
     QString text;
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
@@ -146,12 +150,12 @@ QString Drovik::tinyStrictToText(const QMap<QString, QVariant> &map)
     return text;
 }
 
-QMap<QString, QVariant> Drovik::textToTinyStruct(const QString &text)
+QMap<QString, QVariant> fromTypedText(const QString &text)
 {
     QMap<QString, QVariant> map;
     // Every part between separators is read on its own; a part that cannot be
     // read is skipped and never spoils its neighbours.
-    for (const QStringRef &part : text.splitRef(entrySeparator, Qt::KeepEmptyParts)) {
+    for (QStringView part : QStringView(text).split(entrySeparator, Qt::KeepEmptyParts)) {
         int keyEnd = 0;
         while (keyEnd < part.size() && isHexDigit(part.at(keyEnd)))
             ++keyEnd;
@@ -167,3 +171,5 @@ QMap<QString, QVariant> Drovik::textToTinyStruct(const QString &text)
     }
     return map;
 }
+
+} // namespace drovik

@@ -39,11 +39,12 @@ inline ToolRun runTool(const QStringList &arguments, const QMap<QString, QString
     process.setProcessEnvironment(toolEnvironment(extra));
     if (input.isNull())
         process.setStandardInputFile(QProcess::nullDevice());
-    process.start(QStringLiteral("/bin/sh"),
-                  QStringList {QStringLiteral("-c"),
-                               QStringLiteral("ulimit -c unlimited 2>/dev/null; exec \"$0\" \"$@\""),
-                               QStringLiteral(DROVIK_TOOL_PATH)}
-                          + arguments);
+    process.start(
+            QStringLiteral("/bin/sh"),
+            QStringList {QStringLiteral("-c"),
+                         QStringLiteral("ulimit -c unlimited 2>/dev/null; exec \"$0\" \"$@\""),
+                         QStringLiteral(DROVIK_TOOL_PATH)}
+                    + arguments);
     if (!input.isNull()) {
         process.write(input);
         process.closeWriteChannel();

@@ -104,6 +104,8 @@ private slots:
     void namesQSettingsChanges();
     void reservedNamesOnlyDoNotGrow();
     void layoutNameBehindSlashes();
+    void namesNextToTheLayout_data();
+    void namesNextToTheLayout();
 
 private:
     Files files;
@@ -338,7 +340,7 @@ void tst_BadInput::oddValues()
     }
     const auto cut = [](const QString &text) { return text.left(text.indexOf(QChar(0))); };
     QVariant expected;
-    if (plain.type() == QVariant::StringList) {
+    if (plain.userType() == QMetaType::QStringList) {
         QStringList items = plain.toStringList();
         std::transform(items.begin(), items.end(), items.begin(), cut);
         expected = items;
@@ -560,6 +562,64 @@ void tst_BadInput::layoutNameBehindSlashes()
             {{u"net//packed-param-x"_s, u"1"_s}, {u"net/port"_s, u"2"_s}}, testutil::Plain);
     const QString path = files.save(tree, password);
     QCOMPARE(files.storedKeys(path).keys(), QStringList {u"net/port"_s});
+}
+
+void tst_BadInput::namesNextToTheLayout_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<bool>("loads");
+    QTest::addColumn<QVariantMap>("after"); // read back after a load with saving
+
+    // The stored text of "s/a" protected as a section and as the whole file,
+    // with one line added by hand right under the protected group's header.
+    const auto protectedText = [this](bool wholeFile) {
+        const QString path = files.write("[s]\na=secret\n");
+        QSettings settings(path, QSettings::IniFormat);
+        if (!(wholeFile ? Drovik::encryptFile(&settings, password)
+                        : Drovik::encryptSection(&settings, u"s"_s, password)))
+            qFatal("cannot protect");
+        settings.sync();
+        return Files::bytes(path);
+    };
+    const QByteArray section = protectedText(false), file = protectedText(true);
+    const auto with = [](QByteArray text, const char *header, const char *line) {
+        const QByteArray head = QByteArray(header) + '\n';
+        return text.replace(head, head + line + '\n');
+    };
+    const QVariantMap secret {{u"s/a"_s, u"secret"_s}};
+    // clang-format off
+    // Only the writer's own chunk spelling counts for the gap rule; other names
+    // beside protected data are not content there, as any other hand-added key.
+    QTest::newRow("section-one-digit")     << with(section, "[s]", "packed-section-data7=x")    << true  << secret;
+    QTest::newRow("section-four-padded")   << with(section, "[s]", "packed-section-data0007=x") << true  << secret;
+    QTest::newRow("section-chunk-1000")    << with(section, "[s]", "packed-section-data1000=x") << false << QVariantMap();
+    QTest::newRow("file-two-digits")       << with(file, "[packed-file]", "data17=x")           << true  << secret;
+    QTest::newRow("file-four-padded")      << with(file, "[packed-file]", "data0007=x")         << true  << secret;
+    // A parameter name holding U+0000 would be cut onto "x" on its way into the
+    // protected layout; it stays plain instead.
+    QTest::newRow("param-name-with-nul")
+            << QByteArrayLiteral("[s]\npacked-param-enabled\\x%00y=true\nx=plain\nx%00y=secret\n") << true
+            << QVariantMap {{u"s/x"_s, u"plain"_s}, {u"s/x"_s + QChar(0) + u"y"_s, u"secret"_s}};
+    // clang-format on
+}
+
+void tst_BadInput::namesNextToTheLayout()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, loads);
+    QFETCH(QVariantMap, after);
+
+    const QString path = files.write(ini);
+    QCOMPARE(testutil::loadWithSaving(path, password), loads);
+    if (!loads) {
+        QCOMPARE(Files::bytes(path), ini);
+        return;
+    }
+    QSettings fresh(files.copy(path), QSettings::IniFormat);
+    QVariantMap read;
+    for (const QString &key : Drovik::parametersOfFile(&fresh, password))
+        read.insert(key, Drovik::value(&fresh, key, QVariant(), password));
+    QCOMPARE(read, after);
 }
 
 QTEST_APPLESS_MAIN(tst_BadInput)

@@ -13,6 +13,12 @@ namespace {
 const int buildTimeoutMs = 5 * 60 * 1000;
 // Not part of the main build: it sees the library only as installed.
 const QString consumerSource = QStringLiteral(DROVIK_SOURCE_DIR "/tests/consumer");
+// The names of the build under test: the Qt 6 build adds "-qt6" (or "Qt6") to
+// each, so that it installs beside the Qt 5 build.
+const QString flavourSuffix = QStringLiteral(DROVIK_FLAVOUR_SUFFIX);
+const QString libraryName = u"libdrovik"_s + flavourSuffix + u".so.1"_s;
+const QString packageName = QStringLiteral(DROVIK_PACKAGE_NAME);
+const QString pkgConfigName = u"drovik"_s + flavourSuffix;
 
 struct Run
 {
@@ -60,6 +66,7 @@ private slots:
     void initTestCase();
     void installedFiles_data();
     void installedFiles();
+    void noFileSharedBetweenFlavours();
     void sharedObject();
     void onlyPublicApiExported();
     void cmakeConsumer();
@@ -83,8 +90,8 @@ void tst_Install::initTestCase()
                   {u"--install"_s, QStringLiteral(DROVIK_BINARY_DIR), u"--prefix"_s, m_prefix});
     QVERIFY2(install.ok, qPrintable(install.report));
 
-    QDirIterator it(m_prefix, {u"libdrovik.so.1"_s}, QDir::Files, QDirIterator::Subdirectories);
-    QVERIFY2(it.hasNext(), "libdrovik.so.1 was not installed");
+    QDirIterator it(m_prefix, {libraryName}, QDir::Files, QDirIterator::Subdirectories);
+    QVERIFY2(it.hasNext(), qPrintable(libraryName + u" was not installed"_s));
     m_libDir = QFileInfo(it.next()).absolutePath();
     const QString lib = m_prefix + u"/lib"_s;
     QVERIFY2(m_libDir == lib || QFileInfo(m_libDir).absolutePath() == lib,
@@ -105,18 +112,23 @@ void tst_Install::installedFiles_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("source"); // empty: no copy to compare with
+    QTest::addColumn<bool>("installed");
 
-    const QString include = m_prefix + u"/include/drovik/"_s;
+    const QString include = m_prefix + u"/"_s + QStringLiteral(DROVIK_INCLUDE_SUBDIR "/drovik/");
     const QString sourceInclude = QStringLiteral(DROVIK_SOURCE_DIR "/include/drovik/");
-    const QString cmake = m_libDir + u"/cmake/Drovik/"_s;
+    const QString cmake = m_libDir + u"/cmake/"_s + packageName + u"/"_s + packageName;
+    // Only one build may own the tool's files: the Qt 5 build unless told otherwise.
+    const bool tool = DROVIK_TOOL_INSTALLED;
     // clang-format off
-    QTest::newRow("drovik.h")        << include + u"drovik.h"_s        << sourceInclude + u"drovik.h"_s;
-    QTest::newRow("blowfish.h")      << include + u"blowfish.h"_s      << sourceInclude + u"blowfish.h"_s;
-    QTest::newRow("drovik_export.h") << include + u"drovik_export.h"_s << QStringLiteral(DROVIK_BINARY_DIR "/include/drovik/drovik_export.h");
-    QTest::newRow("cmake-config")    << cmake + u"DrovikConfig.cmake"_s        << QString();
-    QTest::newRow("cmake-version")   << cmake + u"DrovikConfigVersion.cmake"_s << QString();
-    QTest::newRow("cmake-targets")   << cmake + u"DrovikTargets.cmake"_s       << QString();
-    QTest::newRow("pkg-config")      << m_libDir + u"/pkgconfig/drovik.pc"_s   << QString();
+    QTest::newRow("drovik.h")        << include + u"drovik.h"_s        << sourceInclude + u"drovik.h"_s << true;
+    QTest::newRow("blowfish.h")      << include + u"blowfish.h"_s      << sourceInclude + u"blowfish.h"_s << true;
+    QTest::newRow("drovik_export.h") << include + u"drovik_export.h"_s << QStringLiteral(DROVIK_BINARY_DIR "/include/drovik/drovik_export.h") << true;
+    QTest::newRow("cmake-config")    << cmake + u"Config.cmake"_s        << QString() << true;
+    QTest::newRow("cmake-version")   << cmake + u"ConfigVersion.cmake"_s << QString() << true;
+    QTest::newRow("cmake-targets")   << cmake + u"Targets.cmake"_s       << QString() << true;
+    QTest::newRow("pkg-config")      << m_libDir + u"/pkgconfig/"_s + pkgConfigName + u".pc"_s << QString() << true;
+    QTest::newRow("tool")            << m_prefix + u"/bin/drovik"_s              << QString() << tool;
+    QTest::newRow("man-page")        << m_prefix + u"/share/man/man1/drovik.1"_s << QString() << tool;
     // clang-format on
 }
 
@@ -124,23 +136,46 @@ void tst_Install::installedFiles()
 {
     QFETCH(QString, path);
     QFETCH(QString, source);
+    QFETCH(bool, installed);
 
-    const QByteArray installed = testutil::Files::bytes(path);
-    QVERIFY2(!installed.isEmpty(), qPrintable(path + u" missing or empty"_s));
+    if (!installed) {
+        QVERIFY2(!QFileInfo::exists(path), qPrintable(path + u" installed"_s));
+        return;
+    }
+    const QByteArray bytes = testutil::Files::bytes(path);
+    QVERIFY2(!bytes.isEmpty(), qPrintable(path + u" missing or empty"_s));
     if (!source.isEmpty())
-        QCOMPARE(installed, testutil::Files::bytes(source));
+        QCOMPARE(bytes, testutil::Files::bytes(source));
+}
+
+// Both builds install into one prefix, so every file of the Qt 6 build carries
+// its flavour in its path, and no file of the Qt 5 build does.
+void tst_Install::noFileSharedBetweenFlavours()
+{
+    QStringList files;
+    QStringList wrong;
+    for (QDirIterator it(m_prefix, QDir::Files | QDir::System, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString file = it.next().mid(m_prefix.size());
+        files << file;
+        if (file.contains(u"qt6"_s, Qt::CaseInsensitive) != !flavourSuffix.isEmpty())
+            wrong << file;
+    }
+    QVERIFY(files.size() >= 7);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char('\n'))));
 }
 
 void tst_Install::sharedObject()
 {
-    const QString library = m_libDir + u"/libdrovik.so.1"_s;
-    const QFileInfo devLink(m_libDir + u"/libdrovik.so"_s);
-    QVERIFY2(devLink.isSymLink(), "libdrovik.so is not a symbolic link");
+    const QString library = m_libDir + u"/"_s + libraryName;
+    const QFileInfo devLink(library.chopped(2));
+    QVERIFY2(devLink.isSymLink(), qPrintable(devLink.filePath() + u" is not a symbolic link"_s));
     QCOMPARE(devLink.canonicalFilePath(), QFileInfo(library).canonicalFilePath());
 
     const Run dynamic = run(u"readelf"_s, {u"-d"_s, library});
     QVERIFY2(dynamic.ok, qPrintable(dynamic.report));
-    const QRegularExpression soname(QStringLiteral("\\(SONAME\\).*\\[libdrovik\\.so\\.1\\]"));
+    const QRegularExpression soname(
+            u"\\(SONAME\\).*\\[%1\\]"_s.arg(QRegularExpression::escape(libraryName)));
     QVERIFY2(soname.match(dynamic.out).hasMatch(), qPrintable(dynamic.out));
     // The installed copy must not point back into the build tree.
     QVERIFY2(!dynamic.out.contains(QStringLiteral(DROVIK_BINARY_DIR)), qPrintable(dynamic.out));
@@ -149,12 +184,13 @@ void tst_Install::sharedObject()
 void tst_Install::onlyPublicApiExported()
 {
     const Run nm = run(u"nm"_s,
-                       {u"-D"_s, u"--defined-only"_s, u"-C"_s, m_libDir + u"/libdrovik.so.1"_s});
+                       {u"-D"_s, u"--defined-only"_s, u"-C"_s, m_libDir + u"/"_s + libraryName});
     QVERIFY2(nm.ok, qPrintable(nm.report));
 
     // Lines are "address type name". Skipped: version nodes (A), weak copies of
-    // Qt's inline functions that unoptimised builds emit (W, V), and
-    // instrumentation names (__...) of sanitizer builds.
+    // Qt's inline functions that unoptimised builds emit (W, V), unique copies
+    // of the standard library's inline variables that Qt 6 headers pull in (u),
+    // and instrumentation names (__...) of sanitizer builds.
     QString exported;
     QStringList strays;
     const QRegularExpression symbol(QStringLiteral("^[0-9a-fA-F]*\\s+([A-Za-z])\\s+(.+)$"));
@@ -162,7 +198,7 @@ void tst_Install::onlyPublicApiExported()
         const QRegularExpressionMatch m = symbol.match(line);
         const QString name = m.captured(2);
         exported += name + QLatin1Char('\n');
-        if (!m.hasMatch() || u"AWV"_s.contains(m.captured(1))
+        if (!m.hasMatch() || u"AWVu"_s.contains(m.captured(1))
             || name.startsWith(QLatin1String("__")))
             continue;
         if (!name.startsWith(QLatin1String("Drovik::"))
@@ -172,7 +208,8 @@ void tst_Install::onlyPublicApiExported()
     QVERIFY2(strays.isEmpty(), qPrintable(strays.join(QLatin1Char('\n'))));
     for (const char *wanted :
          {"Drovik::parseSectionParamByKey(", "Drovik::tinyStrictToText(", "Drovik::decryptEncrypt(",
-          "Drovik::encryptNewParam(", "QBlowfish::encrypt(", "QBlowfish::hexPi"})
+          "Drovik::encryptNewParam(", "Drovik::storedProtection(", "QBlowfish::encrypt(",
+          "QBlowfish::hexPi"})
         QVERIFY2(exported.contains(QLatin1String(wanted)), wanted);
     // Internal helpers stay hidden, inline ones included.
     QVERIFY(!exported.contains(QLatin1String("drovik::")));
@@ -186,14 +223,16 @@ void tst_Install::cmakeConsumer()
     const Run configure
             = run(u"cmake"_s,
                   {u"-S"_s, consumerSource, u"-B"_s, build, u"-DCMAKE_PREFIX_PATH="_s + m_prefix,
-                   u"-DCMAKE_CXX_COMPILER="_s + m_compiler, u"-DCMAKE_CXX_FLAGS="_s + flags});
+                   u"-DCMAKE_CXX_COMPILER="_s + m_compiler, u"-DCMAKE_CXX_FLAGS="_s + flags,
+                   u"-DDROVIK_PACKAGE="_s + packageName});
     QVERIFY2(configure.ok, qPrintable(configure.report));
     const Run compile = run(u"cmake"_s, {u"--build"_s, build});
     QVERIFY2(compile.ok, qPrintable(compile.report));
 
     const QString consumer = build + u"/consumer"_s;
     const Run dynamic = run(u"readelf"_s, {u"-d"_s, consumer});
-    const QRegularExpression needed(QStringLiteral("\\(NEEDED\\).*\\[libdrovik\\.so\\.1\\]"));
+    const QRegularExpression needed(
+            u"\\(NEEDED\\).*\\[%1\\]"_s.arg(QRegularExpression::escape(libraryName)));
     QVERIFY2(needed.match(dynamic.out).hasMatch(), qPrintable(dynamic.report));
 
     const Run result = run(consumer, {}, m_runEnvironment);
@@ -205,9 +244,9 @@ void tst_Install::pkgConfigConsumer()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"PKG_CONFIG_PATH"_s, m_libDir + u"/pkgconfig"_s);
-    // Qt5Core comes in through the file's Requires line.
+    // Qt Core comes in through the file's Requires line.
     const Run pkgConfig
-            = run(u"pkg-config"_s, {u"--cflags"_s, u"--libs"_s, u"drovik"_s}, environment);
+            = run(u"pkg-config"_s, {u"--cflags"_s, u"--libs"_s, pkgConfigName}, environment);
     QVERIFY2(pkgConfig.ok, qPrintable(pkgConfig.report));
 
     // Qt is built to need position-independent code in its users.

@@ -96,7 +96,7 @@ void tst_PayloadCipher::matchesIndependentComputation_data()
         QString text;
         for (int n = random.bounded(1, 80); n > 0; --n) {
             const auto &range = ranges[random.bounded(5)];
-            const uint code = range[0] + random.bounded(range[1] - range[0] + 1);
+            const char32_t code = range[0] + random.bounded(range[1] - range[0] + 1);
             text += QString::fromUcs4(&code, 1);
         }
         QByteArray password(row % 4 == 0 ? 0 : random.bounded(1, 20), Qt::Uninitialized);

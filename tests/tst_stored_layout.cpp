@@ -53,6 +53,8 @@ private slots:
     void savingTree();
     void handMarked_data();
     void handMarked();
+    void protectionFromStoredKeys_data();
+    void protectionFromStoredKeys();
 
 private:
     Files files;
@@ -387,6 +389,67 @@ void tst_StoredLayout::handMarked()
     QCOMPARE(files.valueOnDisk(path, u"net/port"_s, password), QVariant(u"8080"_s));
     QCOMPARE(files.valueOnDisk(path, u"net/host"_s, password), QVariant(u"example.org"_s));
     QCOMPARE(files.valueOnDisk(path, u"other/x"_s, password), QVariant(u"1"_s));
+}
+
+void tst_StoredLayout::protectionFromStoredKeys_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("items"); // "<item> protected|marked"; the file is ""
+    QTest::addColumn<QStringList>("layout");
+
+    const QByteArray fileData = "[packed-file]\nenabled=true\npublic=0a1b2c\ndata000=AAAA\n";
+    const QByteArray sectionData
+            = "[db]\npacked-section-enabled=true\npacked-section-public=0a1b2c\n"
+              "packed-section-data000=AAAA\n";
+    const QByteArray paramData
+            = "[net]\npacked-param-enabled\\a=true\npacked-param-public\\a=0a1b2c\n"
+              "packed-param-data\\a=AAAA\n";
+    // clang-format off
+    QTest::newRow("plain")                << QByteArray("v=1\n[net]\nport=1\npacked-section-note=x\n")
+                                          << QStringList() << QStringList();
+    QTest::newRow("file-protected")       << fileData + "[net]\nport=1\n"
+                                          << QStringList {u" protected"_s}
+                                          << QStringList {u"net/port"_s, u"packed-file/data000"_s, u"packed-file/enabled"_s, u"packed-file/public"_s};
+    QTest::newRow("file-marked")          << QByteArray("[packed-file]\nenabled=true\n[net]\nport=1\n")
+                                          << QStringList {u" marked"_s} << QStringList {u"packed-file/enabled"_s};
+    QTest::newRow("file-switch-off")      << QByteArray("[packed-file]\nenabled=false\nmagic=m\n")
+                                          << QStringList() << QStringList {u"packed-file/magic"_s};
+    QTest::newRow("section-protected")    << sectionData + "note=1\n"
+                                          << QStringList {u"db protected"_s}
+                                          << QStringList {u"db/note"_s, u"db/packed-section-data000"_s, u"db/packed-section-enabled"_s, u"db/packed-section-public"_s};
+    QTest::newRow("section-marked")       << QByteArray("[db]\npacked-section-enabled=1\npacked-section-note=x\npass=p\n")
+                                          << QStringList {u"db marked"_s}
+                                          << QStringList {u"db/packed-section-enabled"_s, u"db/packed-section-note"_s};
+    QTest::newRow("section-stale-magic")  << QByteArray("[db]\npacked-section-magic=m\npass=p\n")
+                                          << QStringList() << QStringList {u"db/packed-section-magic"_s};
+    QTest::newRow("params")               << paramData + "packed-param-enabled\\b=true\nb=2\npacked-param-enabled\\c=false\nc=3\n"
+                                          << QStringList {u"net/a protected"_s, u"net/b marked"_s}
+                                          << QStringList {u"net/packed-param-data/a"_s, u"net/packed-param-enabled/a"_s, u"net/packed-param-enabled/b"_s,
+                                                          u"net/packed-param-enabled/c"_s, u"net/packed-param-public/a"_s};
+    QTest::newRow("param-data-missing")   << QByteArray("[net]\npacked-param-enabled\\a=true\npacked-param-public\\a=0a1b2c\na=1\n")
+                                          << QStringList {u"net/a marked"_s}
+                                          << QStringList {u"net/packed-param-enabled/a"_s, u"net/packed-param-public/a"_s};
+    // clang-format on
+}
+
+void tst_StoredLayout::protectionFromStoredKeys()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, items);
+    QFETCH(QStringList, layout);
+
+    const QString path = files.write(ini);
+    const QSettings settings(path, QSettings::IniFormat);
+    QStringList layoutKeys;
+    const QMap<QString, Drovik::Protection> answer
+            = Drovik::storedProtection(&settings, &layoutKeys);
+    QStringList described;
+    for (auto it = answer.cbegin(); it != answer.cend(); ++it)
+        described << it.key() + (it.value() == Drovik::Protected ? u" protected"_s : u" marked"_s);
+    QCOMPARE(described, items);
+    layoutKeys.sort();
+    QCOMPARE(layoutKeys, layout);
+    QCOMPARE(Files::bytes(path), ini); // a query without a password never writes
 }
 
 QTEST_APPLESS_MAIN(tst_StoredLayout)

@@ -18,6 +18,13 @@ class QSettings;
 // whole tree back through the caller's QSettings object. The library never calls
 // QSettings::sync(): the caller decides when the file reaches the disk.
 //
+// What a write keeps: keys outside any section (bare keys above the first
+// section, or what QSettings files under [General]) have no place in the tree,
+// so every call that saves drops them; a program that must keep them puts them
+// back itself before it syncs. QSettings itself drops comments and lines it
+// cannot read, and writes keys in its own sorted order, on any write at all.
+// A parameter whose name holds U+0000 is always stored in plain.
+//
 // Parameters are named by key path ("section/param", the first '/' or '\\'
 // splits), sections by bare name. A wrong password shows as a false result; a
 // call that returns false has written nothing. Calls that share one QSettings
@@ -58,6 +65,22 @@ public:
                                            const QByteArray &password);
     // Every parameter as a "section/param" key path.
     static QStringList parametersOfFile(QSettings *settings, const QByteArray &password);
+
+    // ---- Stored layout, read without a password ------------------------------
+
+    // How an item is stored: as protected data, or as plain content marked by
+    // hand for protection at the next save.
+    enum Protection { Marked, Protected };
+    // Reads the stored keys alone: never decrypts, never writes. The answer names
+    // the file (""), each section ("S") and each parameter ("S/P") whose switch
+    // reads true; every other item is stored plain. Parameters inside a protected
+    // section or file are not seen. layoutKeys (may be null) receives every
+    // stored key inside a section that the next save does not write back as
+    // plain content: the keys of protected and marked items, "packed-param-"
+    // names, "packed-section-" names of a protected or marked section, stale
+    // magic texts, and keys stored beside protected data. Since 1.1.
+    static QMap<QString, Protection> storedProtection(const QSettings *settings,
+                                                      QStringList *layoutKeys);
 
     // ---- Editing: false when the key has no separator or the password fails --
 

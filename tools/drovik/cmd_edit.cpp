@@ -83,7 +83,9 @@ int runEdit(Session &session, const CommandLine &)
         if (edited == text)
             break;
         QSettings editedSettings(copy.filePath(), QSettings::IniFormat);
-        editedSettings.setIniCodec("UTF-8");
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+        editedSettings.setIniCodec("UTF-8"); // Qt 6 reads INI text as UTF-8 anyway
+#endif
         // QSettings parses a section when its keys are first read, so the
         // status counts only after every key was.
         const EditChanges found = editChanges(before, editedSettings);

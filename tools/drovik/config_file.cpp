@@ -127,6 +127,16 @@ bool ConfigFile::open(Access access, QString *error)
         m_settings = std::make_unique<QSettings>(m_target, QSettings::IniFormat);
     else if (!openCopy(error))
         return false;
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Text is read as UTF-8, as Qt 6 programs (and Qt 5 ones with that codec)
+    // write it, but written with non-ASCII characters escaped, which every Qt
+    // version reads alike; a rewrite then never garbles another program's text.
+    // QSettings parses a file's sections on first use, so they are parsed now,
+    // before the codec is dropped again for writing.
+    m_settings->setIniCodec("UTF-8");
+    static_cast<void>(m_settings->allKeys());
+    m_settings->setIniCodec(static_cast<QTextCodec *>(nullptr));
+#endif
     // A format error only says that some line did not parse: those lines are
     // judged above, and comments are no error.
     if (m_settings->status() == QSettings::AccessError) {

@@ -1,135 +1,90 @@
 #include "config_view.h"
 
+#include "config_tree.h"
+
 #include <drovik/drovik.h>
 
-#include "stored_names.h"
-
 #include <QtCore/QCryptographicHash>
+#include <QtCore/QHash>
+#include <QtCore/QSet>
 #include <QtCore/QSettings>
 
 namespace {
 
-using namespace drovik;
+using StoredProtection = QMap<QString, Drovik::Protection>;
 
-// A part whose flag the loader set is protected when its public key and first
-// cipher data are stored, and only marked by hand otherwise.
-Protection protectionOf(bool flagged, const QSettings &stored, const QString &publicKey,
-                        const QString &firstData)
+// The library's answer for one item: the file (""), a section ("S") or a
+// parameter ("S/P"); an item it does not name is stored plain.
+Protection protectionOf(const StoredProtection &stored, const QString &item)
 {
-    if (!flagged)
+    const auto it = stored.constFind(item);
+    if (it == stored.cend())
         return Protection::Plain;
-    return stored.contains(publicKey) && stored.contains(firstData) ? Protection::Protected
-                                                                    : Protection::Marked;
+    return *it == Drovik::Protected ? Protection::Protected : Protection::Marked;
 }
 
-Protection fileProtection(const QSettings &stored)
+// A part marked inside the protected data of its section or file has no
+// switch of its own in storage; the loaded tree still carries its flag.
+Protection protectionOf(const StoredProtection &stored, const QString &item, bool flagged)
 {
-    return protectionOf(stored.value(stored::fileEnabled()).toBool(), stored, stored::filePublic(),
-                        stored::fileChunk(0));
+    const Protection own = protectionOf(stored, item);
+    return own == Protection::Plain && flagged ? Protection::Marked : own;
 }
 
-QString sectionKey(const QString &section, const QString &name)
-{
-    return section + QLatin1Char('/') + name;
-}
-
-Protection sectionProtection(const QSettings &stored, const QString &section, bool flagged)
-{
-    return protectionOf(flagged, stored, sectionKey(section, stored::sectionPublic()),
-                        sectionKey(section, stored::sectionChunk(0)));
-}
-
-Protection paramProtection(const QSettings &stored, const QString &section, const QString &param,
-                           bool flagged)
-{
-    return protectionOf(flagged, stored, sectionKey(section, stored::paramPublic(param)),
-                        sectionKey(section, stored::paramData(param)));
-}
-
-// Names in the order the saver writes them: an empty order list stands for
-// every key of the map.
-QStringList namesInOrder(const QVariantMap &node, const QString &orderEntry, const QVariantMap &map)
-{
-    const QStringList order = node.value(orderEntry).toStringList();
-    return order.isEmpty() ? QStringList(map.keys()) : order;
-}
-
-// The stored keys of a hidden part, as the first 8 bytes of a SHA-256 over
-// their names and values: equal data, equal digest.
+// Stored keys of a hidden part, as the first 8 bytes of a SHA-256 over their
+// names and values: equal data, equal digest, so a changed part shows.
 Hidden hiddenPart(const QSettings &stored, const QStringList &keys)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (const QString &key : keys) {
+    for (const QString &key : keys)
         hash.addData(key.toUtf8() + '=' + stored.value(key).toString().toUtf8() + '\n');
-    }
     return {true, QString::fromLatin1(hash.result().left(8).toHex())};
 }
 
-QStringList keysWithPrefix(const QStringList &keys, const QString &prefix)
+bool anyProtectedPart(const ConfigView &view)
 {
-    QStringList found;
-    for (const QString &key : keys) {
-        if (key.startsWith(prefix))
-            found.append(key);
-    }
-    return found;
-}
-
-SectionView sectionLayout(const QSettings &stored, const QStringList &allKeys, const QString &name)
-{
-    const QString group = name + QLatin1Char('/');
-    const QStringList keys = keysWithPrefix(allKeys, group);
-    SectionView section;
-    section.name = name;
-    section.protection = sectionProtection(stored, name,
-                                           stored.value(group + stored::sectionEnabled()).toBool());
-    if (section.protection == Protection::Protected) {
-        section.paramsHidden
-                = hiddenPart(stored, keysWithPrefix(keys, group + stored::sectionPrefix()));
-        return section;
-    }
-    const QString enabledPrefix = group + stored::paramEnabledPrefix() + QLatin1Char('/');
-    QStringList flagged;
-    for (const QString &key : keysWithPrefix(keys, enabledPrefix)) {
-        if (stored.value(key).toBool())
-            flagged.append(key.mid(enabledPrefix.size()));
-    }
-    for (const QString &key : keys) {
-        const QString param = key.mid(group.size());
-        if (param.startsWith(stored::sectionPrefix()) || param.startsWith(stored::paramPrefix()))
-            continue;
-        section.params.append({param, stored.value(key),
-                               paramProtection(stored, name, param, flagged.contains(param)),
-                               Hidden()});
-    }
-    for (const QString &param : flagged) {
-        ParamView view {param, QVariant(), paramProtection(stored, name, param, true), Hidden()};
-        if (view.protection != Protection::Protected)
-            continue;
-        view.valueHidden = hiddenPart(
-                stored, {group + stored::paramPublic(param), group + stored::paramData(param)});
-        section.params.append(view);
-    }
-    return section;
-}
-
-bool anyPart(const ConfigView &view, Protection least)
-{
-    const auto reaches = [least](Protection protection) {
-        return protection != Protection::Plain
-                && (least == Protection::Marked || protection == Protection::Protected);
-    };
-    if (reaches(view.protection))
+    if (view.protection == Protection::Protected)
         return true;
     for (const SectionView &section : view.sections) {
-        if (reaches(section.protection))
+        if (section.protection == Protection::Protected)
             return true;
         for (const ParamView &param : section.params) {
-            if (reaches(param.protection))
+            if (param.protection == Protection::Protected)
                 return true;
         }
     }
     return false;
+}
+
+// One section as its stored keys show it: content keys are parameters, a
+// protected parameter's layout keys end in its name.
+SectionView sectionLayout(const QSettings &stored, const StoredProtection &protection,
+                          const QString &name, const QStringList &keys, const QSet<QString> &layout)
+{
+    const QString group = name + QLatin1Char('/');
+    SectionView section {name, protectionOf(protection, name), {}, Hidden()};
+    if (section.protection == Protection::Protected) {
+        section.paramsHidden = hiddenPart(stored, keys);
+        return section;
+    }
+    for (const QString &key : keys) {
+        if (!layout.contains(key))
+            section.params.append({key.mid(group.size()), stored.value(key),
+                                   protectionOf(protection, key), Hidden()});
+    }
+    for (auto it = protection.lowerBound(group);
+         it != protection.cend() && it.key().startsWith(group); ++it) {
+        if (*it != Drovik::Protected)
+            continue;
+        const QString param = it.key().mid(group.size());
+        QStringList own;
+        for (const QString &key : keys) {
+            if (key.endsWith(QLatin1Char('/') + param) && layout.contains(key))
+                own.append(key);
+        }
+        section.params.append({param, QVariant(), Protection::Protected, hiddenPart(stored, own)});
+    }
+    return section;
 }
 
 } // namespace
@@ -187,14 +142,9 @@ QStringList ConfigView::keyPaths() const
     return paths;
 }
 
-bool ConfigView::holdsProtection() const
-{
-    return anyPart(*this, Protection::Marked);
-}
-
 bool ConfigView::holdsProtectedPart() const
 {
-    return anyPart(*this, Protection::Protected);
+    return anyProtectedPart(*this);
 }
 
 bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *view)
@@ -202,59 +152,69 @@ bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *v
     QVariantMap tree;
     if (!Drovik::getFileData(&stored, password, &tree))
         return false;
-    view->protection = protectionOf(tree.value(tree::encryptedFile()).toBool(), stored,
-                                    stored::filePublic(), stored::fileChunk(0));
+    const StoredProtection protection = Drovik::storedProtection(&stored, nullptr);
+    view->protection = protectionOf(protection, QString(),
+                                    drovik::readFlag(tree, drovik::tree::encryptedFile()));
     const QStringList ungrouped = stored.childKeys();
     for (const QString &name : ungrouped)
         view->ungrouped.append({name, stored.value(name), Protection::Plain, Hidden()});
-    const QVariantMap sections = tree.value(tree::sections()).toMap();
-    for (const QString &sectionName : namesInOrder(tree, tree::sectionsOrder(), sections)) {
-        const QVariantMap node = sections.value(sectionName).toMap();
-        SectionView section;
-        section.name = sectionName;
-        section.protection = sectionProtection(stored, sectionName,
-                                               node.value(tree::encryptedSection()).toBool());
-        const QVariantMap params = node.value(tree::params()).toMap();
-        for (const QString &paramName : namesInOrder(node, tree::paramsOrder(), params)) {
-            // Order lists also name the stored parts of protected parameters,
-            // which have no node; the saver skips them, and so does the view.
-            const QVariantMap paramNode = params.value(paramName).toMap();
-            const QVariant value = paramNode.value(tree::value());
-            if (!value.isValid())
-                continue;
-            section.params.append(
-                    {paramName, value,
-                     paramProtection(stored, sectionName, paramName,
-                                     paramNode.value(tree::encryptedParam()).toBool()),
-                     Hidden()});
-        }
+    drovik::forEachListedSection(tree, [&](const QString &sectionName, const QVariantMap &node) {
+        SectionView section {sectionName,
+                             protectionOf(protection, sectionName,
+                                          drovik::readFlag(node, drovik::tree::encryptedSection())),
+                             {},
+                             Hidden()};
+        drovik::forEachListedParam(node, [&](const QString &paramName, const QVariantMap &param) {
+            const QVariant value = param.value(drovik::tree::value());
+            // A name listed without a node has nothing the next save writes.
+            if (value.isValid())
+                section.params.append(
+                        {paramName, value,
+                         protectionOf(protection, sectionName + QLatin1Char('/') + paramName,
+                                      drovik::readFlag(param, drovik::tree::encryptedParam())),
+                         Hidden()});
+        });
         // A section without parameters is not written by the next save.
         if (!section.params.isEmpty())
             view->sections.append(section);
-    }
+    });
     return true;
 }
 
 ConfigView layoutView(const QSettings &stored)
 {
+    QStringList layout;
+    const StoredProtection protection = Drovik::storedProtection(&stored, &layout);
     ConfigView view;
-    view.protection = fileProtection(stored);
+    view.protection = protectionOf(protection, QString());
     const QStringList ungrouped = stored.childKeys();
     for (const QString &name : ungrouped)
         view.ungrouped.append({name, stored.value(name), Protection::Plain, Hidden()});
     if (view.protection == Protection::Protected) {
-        view.sectionsHidden = hiddenPart(
-                stored, keysWithPrefix(stored.allKeys(), stored::fileGroup() + QLatin1Char('/')));
+        view.sectionsHidden = hiddenPart(stored, layout);
         return view;
     }
-    const QStringList groups = stored.childGroups();
-    const QStringList allKeys = stored.allKeys();
-    for (const QString &group : groups) {
-        if (group == stored::fileGroup())
-            continue;
-        const SectionView section = sectionLayout(stored, allKeys, group);
+    // Each key once, by its section: a large file has many of both.
+    QMap<QString, QStringList> keysBySection;
+    QHash<QString, QSet<QString>> layoutBySection;
+    const QStringList keys = stored.allKeys();
+    for (const QString &key : keys) {
+        const int slash = key.indexOf(QLatin1Char('/'));
+        if (slash > 0)
+            keysBySection[key.left(slash)].append(key);
+    }
+    for (const QString &key : qAsConst(layout))
+        layoutBySection[key.left(key.indexOf(QLatin1Char('/')))].insert(key);
+    for (auto it = keysBySection.cbegin(); it != keysBySection.cend(); ++it) {
+        const SectionView section = sectionLayout(stored, protection, it.key(), it.value(),
+                                                  layoutBySection.value(it.key()));
         if (!section.params.isEmpty() || section.paramsHidden.hidden)
             view.sections.append(section);
     }
     return view;
+}
+
+bool holdsProtection(const QSettings &stored)
+{
+    return !Drovik::storedProtection(&stored, nullptr).isEmpty();
 }

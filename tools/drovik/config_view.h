@@ -57,8 +57,6 @@ struct ConfigView
     QList<SectionView> sections;
     Hidden sectionsHidden;
 
-    // Whether anything is protected or marked: the file needs its password.
-    bool holdsProtection() const;
     // Whether anything is stored as cipher data, which checks a password.
     bool holdsProtectedPart() const;
     const SectionView *section(const QString &name) const;
@@ -70,6 +68,10 @@ struct ConfigView
 // Loads through the read-only loader, so the file is never written, not even
 // to protect what was marked by hand. False: the password does not open it.
 bool loadView(const QSettings &stored, const QByteArray &password, ConfigView *view);
+
+// Whether any protection switch in the file reads true: then the file holds
+// something protected or marked, and the commands need its password.
+bool holdsProtection(const QSettings &stored);
 
 // What is readable without a password: each part's protection and the
 // names of plain parts and of protected parameters. The contents of

@@ -91,9 +91,13 @@ QString iniValueText(const QVariant &value)
     }
     if (!value.isValid())
         return QStringLiteral("@Invalid()");
-    if (value.userType() == QMetaType::QByteArray)
+    if (value.userType() == QMetaType::QByteArray) {
+        // Pointer and size: the QByteArray overload stops at a zero byte in Qt 5 only.
+        const QByteArray bytes = value.toByteArray();
         return escapedString(QStringLiteral("@ByteArray(")
-                             + QString::fromLatin1(value.toByteArray()) + QLatin1Char(')'));
+                             + QString::fromLatin1(bytes.constData(), bytes.size())
+                             + QLatin1Char(')'));
+    }
     QString text = value.toString();
     // A leading '@' would introduce a typed value; QSettings doubles it.
     if (text.startsWith(QLatin1Char('@')))

@@ -7,6 +7,8 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QRandomGenerator>
 
+#include <cstdlib>
+
 namespace {
 
 QString overview()
@@ -26,14 +28,20 @@ QString overview()
     return text;
 }
 
-// The library leaves qrand unseeded; without a seed every run would draw the
-// same "fresh" public keys.
+// The library leaves its random draw unseeded; without a seed every run would
+// draw the same "fresh" public keys. It draws from qrand() under Qt 5 and from
+// the C library's rand() under Qt 6, which has no qrand().
 void seedPublicKeys()
 {
+    const quint32 seed = QRandomGenerator::system()->generate();
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     QT_WARNING_PUSH
     QT_WARNING_DISABLE_DEPRECATED
-    qsrand(QRandomGenerator::system()->generate());
+    qsrand(seed);
     QT_WARNING_POP
+#else
+    std::srand(seed);
+#endif
 }
 
 } // namespace

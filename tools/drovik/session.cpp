@@ -28,13 +28,12 @@ int Session::open(Access access, PasswordNeed need)
     if (!file.open(access, &error))
         return fail(Exit::IoError, error);
     const QSettings &stored = *file.settings();
-    const ConfigView layout = layoutView(stored);
-    if (!password.isGiven() && (need == PasswordNeed::Always || layout.holdsProtection())) {
+    if (!password.isGiven() && (need == PasswordNeed::Always || holdsProtection(stored))) {
         const bool mayAsk = need != PasswordNeed::IfGiven
                 && (need != PasswordNeed::IfInteractive || onInteractiveTerminal());
         if (!mayAsk && !passwordGiven(m_options)) {
-            m_hidden = layout.holdsProtectedPart();
-            view = layout;
+            view = layoutView(stored);
+            m_hidden = view.holdsProtectedPart();
             return Exit::Ok;
         }
         if (!readPassword(m_options, QStringLiteral("Password for %1: ").arg(path()), &password,

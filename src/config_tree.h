@@ -1,5 +1,5 @@
-#ifndef DROVIK_TREE_ACCESS_H
-#define DROVIK_TREE_ACCESS_H
+#ifndef DROVIK_CONFIG_TREE_H
+#define DROVIK_CONFIG_TREE_H
 
 #include "stored_names.h"
 
@@ -9,8 +9,14 @@
 #include <QtCore/QStringList>
 #include <QtCore/QVariant>
 
-// Small helpers for reading and editing the nested maps of the configuration
-// tree.
+#include <iterator>
+
+// The rules of the configuration tree, in one place:
+// - an empty order list stands for every key of its map, in ascending order;
+// - an order list may name entries that have no node (a deleted parameter's
+//   name may stay listed), and those are skipped;
+// - protection flags are present only as true: a missing flag reads false;
+// - nodes are taken out of their parent, changed and put back (see below).
 //
 // Nodes are values held in QVariants. Copying a nested map out and changing it
 // while the tree still holds it would deep-copy the map on every change (the
@@ -115,6 +121,69 @@ private:
     QSet<QString> m_seen;
 };
 
+// The names an order list stands for: the list itself, or every key of map
+// when it is empty.
+inline QStringList listedOrAll(const QStringList &order, const VariantMap &map)
+{
+    if (order.isEmpty())
+        return map.keys();
+    return order;
+}
+
+// Finds the nodes an order list names. The loader builds a map and its order
+// list from one sorted key list, so the list mostly walks the map in key
+// order: the entry after the last one found is tried before searching.
+class OrderedLookup
+{
+public:
+    explicit OrderedLookup(const VariantMap &map) : m_map(map), m_next(map.cbegin()) { }
+
+    // The node named, or an empty one when the map has no such entry.
+    VariantMap node(const QString &name)
+    {
+        auto it = m_next;
+        if (it == m_map.cend() || it.key() != name)
+            it = m_map.constFind(name);
+        if (it == m_map.cend())
+            return VariantMap();
+        m_next = std::next(it);
+        return it.value().toMap();
+    }
+
+private:
+    const VariantMap &m_map;
+    VariantMap::const_iterator m_next;
+};
+
+// Visits the sections the tree's order list names, in its order, skipping
+// names without a node (and empty nodes, which have nothing to write).
+template<typename Visit> void forEachListedSection(const VariantMap &tree, Visit visit)
+{
+    const VariantMap sections = tree.value(tree::sections()).toMap();
+    const QStringList order
+            = listedOrAll(tree.value(tree::sectionsOrder()).toStringList(), sections);
+    OrderedLookup lookup(sections);
+    for (const QString &name : order) {
+        const VariantMap node = lookup.node(name);
+        if (!node.isEmpty())
+            visit(name, node);
+    }
+}
+
+// Visits the parameters a section's order list names, in its order; a name
+// without a node is visited with an empty node.
+template<typename Visit> void forEachListedParam(const VariantMap &sectionNode, Visit visit)
+{
+    const VariantMap params = sectionNode.value(tree::params()).toMap();
+    if (params.isEmpty())
+        return;
+    const QStringList order
+            = listedOrAll(sectionNode.value(tree::paramsOrder()).toStringList(), params);
+    OrderedLookup lookup(params);
+    for (const QString &name : order)
+        visit(name, lookup.node(name));
+}
+
 } // namespace drovik
 
-#endif // DROVIK_TREE_ACCESS_H
+#endif // DROVIK_CONFIG_TREE_H
