@@ -110,7 +110,9 @@ QMap<QString, QString> typedValues(testutil::Files *files, const QString &path)
             if (value.isValid() && !param.key().startsWith(u"packed-"_s))
                 values.insert(section.key() + u"/"_s + param.key(),
                               QLatin1String(value.typeName()) + u" "_s
-                                      + value.toStringList().join(u"|"_s));
+                                      + (value.userType() == QMetaType::QStringList
+                                                 ? value.toStringList().join(u"|"_s)
+                                                 : value.toString()));
         }
     }
     return values;
