@@ -110,7 +110,7 @@ bool matches(const QString &target, const QString &key)
 QVariantMap without(QVariantMap keys, const QString &target)
 {
     for (auto it = keys.begin(); it != keys.end();)
-        it = !target.isEmpty() && matches(target, it.key()) ? keys.erase(it) : it + 1;
+        it = !target.isEmpty() && matches(target, it.key()) ? keys.erase(it) : std::next(it);
     return keys;
 }
 
