@@ -130,8 +130,8 @@ void tst_Tool::readCommands_data()
     QTest::newRow("get-json-absent")       << "param"   << "get F net/none --json"      << pw << 1 << QByteArray(R"({"found":false,"key":"net/none"})");
     QTest::newRow("keys-json")             << "param"   << "keys F --json"              << pw << 0 << QByteArray(R"({"keys":["log/level","net/host","net/port"]})");
     QTest::newRow("show-json")             << "param"   << "show F --json"              << pw << 0
-            << QByteArray(R"({"file":"F","protection":"plain","sections":[{"name":"log","parameters":[{"name":"level","protection":"plain","value":"debug"}],"protection":"plain"},)"
-                          R"({"name":"net","parameters":[{"name":"host","protection":"plain","value":"alpha.example"},{"name":"port","protection":"protected","value":"8080"}],"protection":"plain"}],"ungrouped":[]})");
+            << QByteArray(R"({"file":"F","protection":"plain","sections":[{"name":"log","parameters":[{"name":"level","protection":"plain","type":"string","value":"debug"}],"protection":"plain"},)"
+                          R"({"name":"net","parameters":[{"name":"host","protection":"plain","type":"string","value":"alpha.example"},{"name":"port","protection":"protected","type":"string","value":"8080"}],"protection":"plain"}],"ungrouped":[]})");
     // status never asks for a password: without one, what it protects is hidden.
     QTest::newRow("status-param")          << "param"   << "status F --json"            << none << 0
             << QByteArray(R"({"file":"F","protection":"plain","sections":[{"name":"log","parameters":[{"name":"level","protection":"plain"}],"protection":"plain"},)"

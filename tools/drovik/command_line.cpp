@@ -88,6 +88,8 @@ QString CommandLine::helpText() const
 
 bool CommandLine::parse(const QStringList &arguments, int *status)
 {
+    const int dashes = arguments.indexOf(QStringLiteral("--"));
+    m_afterDashes = dashes < 0 ? QStringList() : arguments.mid(dashes + 1);
     if (!m_parser.parse(QStringList(QStringLiteral("drovik")) + arguments)) {
         QString message = m_parser.errorText();
         if (message.endsWith(QLatin1Char('.')))

@@ -26,6 +26,8 @@ public:
     QString file() const { return m_parser.positionalArguments().constFirst(); }
     // The arguments after FILE.
     QStringList arguments() const { return m_parser.positionalArguments().mid(1); }
+    // The arguments after the first "--" (the last of arguments()): exec's program.
+    const QStringList &afterDashes() const { return m_afterDashes; }
     bool json() const { return m_json && m_parser.isSet(QStringLiteral("json")); }
     PasswordOptions passwordOptions() const;
     const QString &command() const { return m_command; }
@@ -35,6 +37,7 @@ private:
     int m_minArguments = 0;
     int m_maxArguments = 0; // -1: any number
     bool m_json = false;
+    QStringList m_afterDashes;
     QCommandLineParser m_parser;
 };
 

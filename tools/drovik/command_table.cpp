@@ -204,6 +204,51 @@ QList<Command> makeTable()
              false,
              nullptr,
              runRegen},
+            {QStringLiteral("exec"),
+             QStringLiteral("run a program with parameters in its environment"),
+             QStringLiteral(
+                     "Runs COMMAND (no shell) with the parameters of the named sections (all when "
+                     "none is named) added to its environment as SECTION_PARAMETER: upper case, "
+                     "every character other than A-Z, 0-9 and _ turned into _. A list's items are "
+                     "joined with ','. Keys outside any section are not passed, and no name may "
+                     "begin with LD_ or DROVIK_ (use --prefix). No DROVIK_ variable reaches "
+                     "COMMAND. The tool becomes COMMAND: the exit status is COMMAND's (127: not "
+                     "found, 126: cannot run it). The password is needed only when the named "
+                     "sections hold something protected. Never writes FILE."),
+             {{QStringLiteral("SECTION..."), QStringLiteral("A section to pass."),
+               Argument::Optional},
+              {QStringLiteral("-- COMMAND"), QStringLiteral("The program and its arguments."),
+               Argument::OneOrMore}},
+             {option(QStringLiteral("prefix"),
+                     QStringLiteral("Put P before every name (letters, digits and _)."),
+                     QStringLiteral("P"))},
+             Access::Read,
+             PasswordNeed::IfGiven,
+             false,
+             checkExec,
+             runExec},
+            {QStringLiteral("apply"),
+             QStringLiteral("apply the changes of a JSON document in one rewrite"),
+             QStringLiteral(
+                     "Applies the changes of a JSON document to FILE in one locked rewrite: all "
+                     "of them or none. The document has the shape 'drovik show --json' prints; "
+                     "every member is optional, and what it does not name is kept. A value sets "
+                     "its parameter, with the kind its JSON has or its \"type\" (string, int, "
+                     "double, bool, list); a value of null deletes the parameter; \"delete\": "
+                     "[\"SECTION\", \"SECTION/PARAMETER\", ...] deletes sections and parameters "
+                     "(those not there are no error), before anything is set. A part that exists "
+                     "keeps its protection; a new one takes the \"protection\" the document "
+                     "gives it, plain when none. A missing FILE is created. An invalid document "
+                     "changes nothing: exit status 2 and the JSON path of the fault."),
+             {{QStringLiteral("INPUT"),
+               QStringLiteral("The JSON document; '-' or none: standard input."),
+               Argument::Optional}},
+             {},
+             Access::Create,
+             PasswordNeed::WhenProtected,
+             false,
+             checkApply,
+             runApply},
     };
 }
 

@@ -44,7 +44,8 @@ const Command *findCommand(const QString &name);
 // Parses arguments (what follows the command name), opens FILE, runs the row.
 int runCommand(const Command &command, const QStringList &arguments);
 
-// The rows' functions, by file: cmd_read.cpp, cmd_change.cpp, cmd_edit.cpp.
+// The rows' functions, by file: cmd_read.cpp, cmd_change.cpp, cmd_edit.cpp,
+// cmd_exec.cpp, cmd_apply.cpp.
 int checkKeyArgument(const CommandLine &line);
 int runGet(Session &session, const CommandLine &line);
 int runList(Session &session, const CommandLine &line);
@@ -65,5 +66,14 @@ int runPasswd(Session &session, const CommandLine &line);
 int runRegen(Session &session, const CommandLine &line);
 
 int runEdit(Session &session, const CommandLine &line);
+
+int checkExec(const CommandLine &line);
+int runExec(Session &session, const CommandLine &line);
+int checkApply(const CommandLine &line);
+int runApply(Session &session, const CommandLine &line);
+
+// No row: `drovik __complete sections|keys FILE`, the names the completion
+// scripts offer, read without a password (cmd_complete.cpp).
+int runComplete(const QStringList &arguments);
 
 #endif // DROVIK_TOOL_COMMANDS_H

@@ -188,6 +188,21 @@ QStringList ConfigFile::ungroupedKeys() const
     return keys;
 }
 
+void ConfigFile::setUngrouped(const QString &name, const QVariant &value)
+{
+    for (int i = 0; i < m_ungrouped.size(); ++i) {
+        if (m_ungrouped.at(i).first == name) {
+            if (value.isValid())
+                m_ungrouped[i].second = value;
+            else
+                m_ungrouped.removeAt(i);
+            return;
+        }
+    }
+    if (value.isValid())
+        m_ungrouped.append({name, value});
+}
+
 void ConfigFile::close()
 {
     m_settings.reset();

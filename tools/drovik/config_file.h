@@ -51,6 +51,8 @@ public:
     QSettings *settings() const { return m_settings.get(); }
     // Keys outside any section, as QSettings names them, in its order.
     QStringList ungroupedKeys() const;
+    // Sets a key outside any section for commit() to write; an invalid value removes it.
+    void setUngrouped(const QString &name, const QVariant &value);
 
 private:
     bool openCopy(QString *error);

@@ -1,6 +1,7 @@
 #include "json_output.h"
 
 #include "config_view.h"
+#include "typed_value.h"
 
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
@@ -32,10 +33,12 @@ QJsonArray paramsToJson(const QList<ParamView> &params, bool withValues)
     for (const ParamView &param : params) {
         QJsonObject entry {{QStringLiteral("name"), param.name},
                            {QStringLiteral("protection"), protectionName(param.protection)}};
-        if (param.valueHidden.hidden)
+        if (param.valueHidden.hidden) {
             entry.insert(QStringLiteral("hidden"), true);
-        else if (withValues)
+        } else if (withValues) {
             entry.insert(QStringLiteral("value"), valueToJson(param.value));
+            entry.insert(QStringLiteral("type"), valueTypeName(param.value));
+        }
         array.append(entry);
     }
     return array;

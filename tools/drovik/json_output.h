@@ -7,9 +7,9 @@ class QVariant;
 struct ConfigView;
 
 // {"protection": ..., "ungrouped": [PARAMETER...], "sections": [{"name", "protection",
-// "parameters": [{"name", "protection", "value"?}]}]} where PARAMETER is {"name", "protection",
-// "value"?} and ungrouped holds the keys outside any section; values only
-// with withValues. A part whose content needs the password, read without
+// "parameters": [PARAMETER]}]} where PARAMETER is {"name", "protection", "value"?, "type"?}
+// and ungrouped holds the keys outside any section; values and their types
+// only with withValues. A part whose content needs the password, read without
 // it, has "hidden": true (and a parameter no value).
 QJsonObject viewToJson(const ConfigView &view, bool withValues);
 

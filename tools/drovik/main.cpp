@@ -69,6 +69,8 @@ int main(int argc, char **argv)
         printOut(QStringLiteral("drovik %1\n").arg(QCoreApplication::applicationVersion()));
         return Exit::Ok;
     }
+    if (name == QLatin1String("__complete"))
+        return runComplete(arguments);
     // `drovik help CMD` is `drovik CMD --help`.
     const bool help = name == QLatin1String("help");
     const QString commandName = help ? arguments.constFirst() : name;

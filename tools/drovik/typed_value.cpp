@@ -85,6 +85,24 @@ QVariant withKindOf(const QVariant &old, const QVariant &edited)
     return typed.isValid() ? typed : edited;
 }
 
+QString valueTypeName(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::Bool:
+        return QStringLiteral("bool");
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return QStringLiteral("int");
+    case QMetaType::Double:
+        return QStringLiteral("double");
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList:
+        return QStringLiteral("list");
+    default:
+        return QStringLiteral("string");
+    }
+}
+
 QStringList valueLines(const QVariant &value)
 {
     if (value.userType() == QMetaType::QStringList || value.userType() == QMetaType::QVariantList)

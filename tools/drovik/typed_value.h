@@ -18,6 +18,11 @@ bool parseTypedValue(const QString &type, const QStringList &arguments, QVariant
 // stays a number where it is stored protected.
 QVariant withKindOf(const QVariant &old, const QVariant &edited);
 
+// The kind of a value by the names of valueTypeNames(): what `show --json`
+// prints beside it, so that `apply` gives it back the same kind (JSON alone
+// writes a whole double as an integer).
+QString valueTypeName(const QVariant &value);
+
 // The lines `drovik get` prints: one per list item.
 QStringList valueLines(const QVariant &value);
 
