@@ -1,5 +1,6 @@
 #include "change_document.h"
 
+#include "stored_names.h"
 #include "typed_value.h"
 
 #include <QtCore/QJsonArray>
@@ -88,8 +89,8 @@ public:
 // for protection switches.
 bool isReserved(const QString &param)
 {
-    return param.startsWith(QLatin1String("packed-param-"))
-            || param.startsWith(QLatin1String("packed-section-"));
+    return param.startsWith(drovik::stored::paramPrefix())
+            || param.startsWith(drovik::stored::sectionPrefix());
 }
 
 bool Reader::value(const QJsonObject &entry, const QString &path, QVariant *result)
@@ -169,8 +170,8 @@ bool Reader::param(const QJsonValue &json, const QString &path, bool inSection, 
         return fault(namePath, QStringLiteral("a name may not be empty"));
     if (inSection && isReserved(change->name))
         return fault(namePath,
-                     QStringLiteral("names beginning with packed-param- or "
-                                    "packed-section- are kept for the stored layout"));
+                     QStringLiteral("names beginning with %1 or %2 are kept for the stored layout")
+                             .arg(drovik::stored::paramPrefix(), drovik::stored::sectionPrefix()));
     if (!inSection && change->name.contains(QLatin1Char('/')))
         return fault(namePath, QStringLiteral("a key outside any section has no '/'"));
     if (!inSection && change->name.contains(QLatin1Char('\\')))
@@ -187,8 +188,8 @@ bool sectionNameFault(const QString &name, QString *message)
         *message = QStringLiteral("a section name may not be empty");
     else if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
         *message = QStringLiteral("a section name has no '/' or '\\'");
-    else if (name == QLatin1String("packed-file"))
-        *message = QStringLiteral("packed-file is kept for the stored layout");
+    else if (name == drovik::stored::fileGroup())
+        *message = QStringLiteral("%1 is kept for the stored layout").arg(name);
     return !message->isEmpty();
 }
 

@@ -4,6 +4,7 @@
 #include "command_line.h"
 #include "console.h"
 #include "session.h"
+#include "stored_names.h"
 
 #include <drovik/drovik.h>
 
@@ -16,14 +17,14 @@
 
 namespace {
 
-const QString sectionsEntry = QStringLiteral("sections");
-const QString sectionsOrderEntry = QStringLiteral("sections-order");
-const QString paramsEntry = QStringLiteral("params");
-const QString paramsOrderEntry = QStringLiteral("params-order");
-const QString valueEntry = QStringLiteral("value");
-const QString fileFlag = QStringLiteral("encrypted-file");
-const QString sectionFlag = QStringLiteral("encrypted-section");
-const QString paramFlag = QStringLiteral("encrypted-param");
+const QString sectionsEntry = drovik::tree::sections();
+const QString sectionsOrderEntry = drovik::tree::sectionsOrder();
+const QString paramsEntry = drovik::tree::params();
+const QString paramsOrderEntry = drovik::tree::paramsOrder();
+const QString valueEntry = drovik::tree::value();
+const QString fileFlag = drovik::tree::encryptedFile();
+const QString sectionFlag = drovik::tree::encryptedSection();
+const QString paramFlag = drovik::tree::encryptedParam();
 
 // An empty order list stands for every name of its map in ascending order, so
 // a name is added only to a list that names others.
