@@ -36,8 +36,7 @@ bool setValue(QSettings *settings, const QString &key, const QVariant &value,
         return false;
     changeParamNode(tree, section, param, true,
                     [&value](VariantMap &node) { node.insert(tree::value(), value); });
-    saveFile(settings, password, tree);
-    return true;
+    return saveFaithfully(settings, password, tree);
 }
 
 bool delParam(QSettings *settings, const QString &key, const QByteArray &password)
@@ -62,8 +61,7 @@ bool delParams(QSettings *settings, const QStringList &keys, const QByteArray &p
             node.insert(tree::params(), params);
         });
     }
-    saveFile(settings, password, tree);
-    return true;
+    return saveFaithfully(settings, password, tree);
 }
 
 bool delSection(QSettings *settings, const QString &section, const QByteArray &password)
@@ -88,8 +86,7 @@ bool delSections(QSettings *settings, const QStringList &sections, const QByteAr
     }
     tree.insert(tree::sections(), sectionMap);
     tree.insert(tree::sectionsOrder(), order);
-    saveFile(settings, password, tree);
-    return true;
+    return saveFaithfully(settings, password, tree);
 }
 
 } // namespace drovik

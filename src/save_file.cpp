@@ -186,6 +186,38 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
 
 } // namespace
 
+bool canSaveFaithfully(const QMap<QString, QVariant> &tree)
+{
+    // Only names that go into a section's or the file's payload are at risk; a
+    // protected parameter or a section whose own name holds U+0000 falls back
+    // to plain above. Storing the rest in plain would expose it, so the caller
+    // refuses instead.
+    const bool wholeFile = readFlag(tree, tree::encryptedFile());
+    bool faithful = true;
+    forEachListedSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
+        const bool sectionNameFits = canHoldProtection(section);
+        if (!wholeFile && !(sectionNameFits && readFlag(node, tree::encryptedSection())))
+            return;
+        forEachListedParam(
+                node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
+                    const bool packed = wholeFile || !param.startsWith(stored::sectionPrefix());
+                    if (packed && paramNode.value(tree::value()).isValid()
+                        && !(sectionNameFits && canHoldProtection(param)))
+                        faithful = false;
+                });
+    });
+    return faithful;
+}
+
+bool saveFaithfully(QSettings *settings, const QByteArray &password,
+                    const QMap<QString, QVariant> &tree)
+{
+    if (!canSaveFaithfully(tree))
+        return false;
+    saveFile(settings, password, tree);
+    return true;
+}
+
 void saveFile(QSettings *settings, const QByteArray &password, const QMap<QString, QVariant> &tree)
 {
     settings->clear();

@@ -116,6 +116,7 @@ void tst_Tool::initTestCase()
     m_fixtures.insert(u"marked"_s,
                       QByteArrayLiteral("[log]\nlevel=debug\npacked-section-enabled=true\n\n"
                                         "[net]\nhost=alpha.example\nport=8080\n"));
+    m_fixtures.insert(u"nul-name"_s, QByteArrayLiteral("[s]\nx=plain\nx%00y=secret\n"));
     // The protected forms, made by the library itself from the plain text.
     const auto protect = [this](const char *name, auto change) {
         const QString path = m_files.write(plainIni);
@@ -386,6 +387,9 @@ void tst_Tool::errors_data()
                              "del-section F a", "protect F --file", "passwd F", "regen F", "edit F"})
         QTest::newRow(qPrintable(u"missing-file-%1"_s.arg(QString::fromLatin1(name).section(QLatin1Char(' '), 0, 0))))
                                               << ""        << name                       << password << 2;
+    // Protected data cannot hold a name with U+0000: refused, not misreported.
+    QTest::newRow("protect-section-nul-name") << "nul-name" << "protect F --section s" << password << 2;
+    QTest::newRow("protect-file-nul-name")    << "nul-name" << "protect F --file"      << password << 2;
     QTest::newRow("set-below-a-regular-file") << "plain"   << "set F/x.ini a/b c"        << password << 2;
     QTest::newRow("get-on-a-directory")       << "plain"   << "get D a/b"                << password << 2;
     QTest::newRow("set-bad-type")             << "plain"   << "set F a/b --type float 1" << password << 2;

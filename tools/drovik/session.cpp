@@ -21,6 +21,17 @@ bool holdsProtectedPart(const ConfigView &view)
     return view.protection == Protection::Protected;
 }
 
+// The one name the library refuses to store inside protected data (see
+// drovik.h), shown with its U+0000 escaped; empty when the view holds none.
+QString nameProtectionCannotHold(const ConfigView &view)
+{
+    for (const QString &key : view.keyPaths()) {
+        if (key.contains(QChar(0)))
+            return QString(key).replace(QChar(0), QLatin1String("\\0"));
+    }
+    return QString();
+}
+
 } // namespace
 
 int Session::open(Access access, const PasswordOptions &options, PasswordNeed need)
@@ -48,6 +59,14 @@ int Session::open(Access access, const PasswordOptions &options, PasswordNeed ne
 
 int Session::wrongPassword() const
 {
+    // Once open() has loaded the view, the password is proven and the library
+    // refuses only a name it cannot store (a failed load leaves the view empty).
+    const QString name = nameProtectionCannotHold(view);
+    if (!name.isEmpty())
+        return fail(Exit::IoError,
+                    QStringLiteral("%1: the name %2 holds U+0000, which protected data cannot "
+                                   "store; nothing was changed")
+                            .arg(path(), name));
     return fail(Exit::WrongPassword,
                 QStringLiteral("%1: wrong password; nothing was changed").arg(path()));
 }
@@ -62,9 +81,11 @@ int Session::commit(const QByteArray &currentPassword)
     QString error;
     QVariantMap tree;
     if (!Drovik::getFileDataWithSaving(file.settings(), currentPassword, &tree))
-        return fail(Exit::IoError,
-                    QStringLiteral("%1: cannot protect what is marked; nothing was changed")
-                            .arg(path()));
+        return !nameProtectionCannotHold(view).isEmpty()
+                ? wrongPassword()
+                : fail(Exit::IoError,
+                       QStringLiteral("%1: cannot protect what is marked; nothing was changed")
+                               .arg(path()));
     const QStringList ungrouped = file.ungroupedKeys();
     if (tree.value(QStringLiteral("encrypted-file")).toBool() && !ungrouped.isEmpty())
         note(QStringLiteral("%1: %2 stay in plain outside the file's protection")
