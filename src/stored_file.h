@@ -30,7 +30,8 @@ QMap<QString, QVariant> rawSections(const QSettings *settings, QStringList &orde
 void saveFile(QSettings *settings, const QByteArray &password, const QMap<QString, QVariant> &tree);
 
 // Whether every name that goes into a payload comes back unchanged: the typed
-// payload text ends a name at U+0000, which would rename it onto another.
+// payload text ends a name at U+0000 and turns an unpaired surrogate into '?',
+// which would rename it, possibly onto another.
 bool canSaveFaithfully(const QMap<QString, QVariant> &tree);
 
 // saveFile() when canSaveFaithfully(), else false with nothing written.

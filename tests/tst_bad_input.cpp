@@ -604,6 +604,8 @@ void tst_BadInput::namesNextToTheLayout_data()
     // would expose it: nothing is saved.
     QTest::newRow("section-param-name-with-nul")
             << QByteArrayLiteral("[s]\npacked-section-enabled=true\nx=plain\nx%00y=secret\n") << false << QVariantMap();
+    QTest::newRow("section-param-name-lone-surrogate")
+            << QByteArrayLiteral("[s]\npacked-section-enabled=true\nx?=plain\nx%UD800=secret\n") << false << QVariantMap();
     QTest::newRow("file-param-name-with-nul")
             << QByteArrayLiteral("[packed-file]\nenabled=true\n[s]\nx=plain\nx%00y=secret\n") << false << QVariantMap();
     // clang-format on

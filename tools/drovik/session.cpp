@@ -21,13 +21,20 @@ bool holdsProtectedPart(const ConfigView &view)
     return view.protection == Protection::Protected;
 }
 
-// The one name the library refuses to store inside protected data (see
-// drovik.h), shown with its U+0000 escaped; empty when the view holds none.
+// The one kind of name the library refuses to store inside protected data
+// (see drovik.h), with U+0000 and surrogates escaped, since a terminal would
+// print them as nothing or as '?'; empty when the view holds none.
 QString nameProtectionCannotHold(const ConfigView &view)
 {
     for (const QString &key : view.keyPaths()) {
-        if (key.contains(QChar(0)))
-            return QString(key).replace(QChar(0), QLatin1String("\\0"));
+        if (!key.contains(QChar(0)) && QString::fromUtf8(key.toUtf8()) == key)
+            continue;
+        QString shown;
+        for (const QChar c : key)
+            shown += c.isNull() || c.isSurrogate()
+                    ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'))
+                    : QString(c);
+        return shown;
     }
     return QString();
 }
@@ -64,8 +71,8 @@ int Session::wrongPassword() const
     const QString name = nameProtectionCannotHold(view);
     if (!name.isEmpty())
         return fail(Exit::IoError,
-                    QStringLiteral("%1: the name %2 holds U+0000, which protected data cannot "
-                                   "store; nothing was changed")
+                    QStringLiteral("%1: the name %2 holds U+0000 or an unpaired surrogate, which "
+                                   "protected data cannot store; nothing was changed")
                             .arg(path(), name));
     return fail(Exit::WrongPassword,
                 QStringLiteral("%1: wrong password; nothing was changed").arg(path()));
