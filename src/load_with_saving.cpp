@@ -5,10 +5,9 @@ namespace drovik {
 bool loadWithSaving(QSettings *settings, const QByteArray &password, QMap<QString, QVariant> *tree)
 {
     bool needsSaving = false;
-    const bool ok = loadFile(settings, password, tree, &needsSaving);
-    if (ok && needsSaving)
-        saveFile(settings, password, *tree);
-    return ok;
+    if (!loadFile(settings, password, tree, &needsSaving))
+        return false;
+    return !needsSaving || saveFaithfully(settings, password, *tree);
 }
 
 } // namespace drovik

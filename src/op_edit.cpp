@@ -6,38 +6,60 @@
 
 #include <QtCore/QSettings>
 
+#include <algorithm>
+
 namespace drovik {
+
+namespace {
+
+// The stored key "<section>/<name><param>" of a key path split at `split`, in
+// one allocation of the exact size: the shortcut makes two of them for each
+// write and would otherwise spend as much on building keys as on reading them.
+// Joined, not formatted, so that a "%1" inside a name is never substituted.
+QString switchKey(const QString &key, int split, const QString &name, bool withParam)
+{
+    const int paramSize = withParam ? key.size() - split - 1 : 0;
+    QString out(split + 1 + name.size() + paramSize, Qt::Uninitialized);
+    QChar *at = std::copy(key.cbegin(), key.cbegin() + split, out.data());
+    *at++ = QLatin1Char('/');
+    at = std::copy(name.cbegin(), name.cend(), at);
+    std::copy(key.cend() - paramSize, key.cend(), at);
+    return out;
+}
+
+} // namespace
 
 bool setValue(QSettings *settings, const QString &key, const QVariant &value,
               const QByteArray &password)
 {
-    QString section;
-    QString param;
-    if (!splitKeyPath(key, section, param))
+    const int split = keyPathSplit(key);
+    if (split < 0)
         return false;
 
     // A switch reads true both where content is stored protected and where it
     // is only marked, so these three reads say whether anything around the
-    // key is protected. Keys are joined, not formatted, so that a "%1" inside a
-    // name is never substituted.
-    const QString prefix = section + QLatin1Char('/');
+    // key is protected.
     const bool fileFlag = settings->value(stored::fileEnabled(), QVariant()).toBool();
     const bool sectionFlag
-            = settings->value(prefix + stored::sectionEnabled(), QVariant()).toBool();
+            = settings->value(switchKey(key, split, stored::sectionEnabled(), false), QVariant())
+                      .toBool();
     const bool paramFlag
-            = settings->value(prefix + stored::paramEnabled(param), QVariant()).toBool();
+            = settings->value(switchKey(key, split, stored::paramEnabledHead(), true), QVariant())
+                      .toBool();
     if (!fileFlag && !sectionFlag && !paramFlag) {
         settings->setValue(key, value);
         return true;
     }
 
+    QString section;
+    QString param;
+    splitKeyPath(key, section, param);
     VariantMap tree;
     if (!loadFile(settings, password, &tree, nullptr))
         return false;
     changeParamNode(tree, section, param, true,
                     [&value](VariantMap &node) { node.insert(tree::value(), value); });
-    saveFile(settings, password, tree);
-    return true;
+    return saveFaithfully(settings, password, tree);
 }
 
 bool delParam(QSettings *settings, const QString &key, const QByteArray &password)
@@ -62,8 +84,7 @@ bool delParams(QSettings *settings, const QStringList &keys, const QByteArray &p
             node.insert(tree::params(), params);
         });
     }
-    saveFile(settings, password, tree);
-    return true;
+    return saveFaithfully(settings, password, tree);
 }
 
 bool delSection(QSettings *settings, const QString &section, const QByteArray &password)
@@ -88,8 +109,7 @@ bool delSections(QSettings *settings, const QStringList &sections, const QByteAr
     }
     tree.insert(tree::sections(), sectionMap);
     tree.insert(tree::sectionsOrder(), order);
-    saveFile(settings, password, tree);
-    return true;
+    return saveFaithfully(settings, password, tree);
 }
 
 } // namespace drovik

@@ -15,7 +15,7 @@ namespace drovik {
 namespace {
 
 // Loads under `password`, changes the tree, saves under `savePassword`.
-// Nothing is written when loading fails.
+// Nothing is written when loading fails or the tree cannot be stored faithfully.
 template<typename Change>
 bool loadChangeSave(QSettings *settings, const QByteArray &password, const QByteArray &savePassword,
                     Change change)
@@ -24,8 +24,7 @@ bool loadChangeSave(QSettings *settings, const QByteArray &password, const QByte
     if (!loadFile(settings, password, &tree, nullptr))
         return false;
     change(tree);
-    saveFile(settings, savePassword, tree);
-    return true;
+    return saveFaithfully(settings, savePassword, tree);
 }
 
 template<typename Change>

@@ -79,13 +79,33 @@ QByteArray fromBase64(const QString &text)
             values[std::size_t(base64Alphabet[i])] = static_cast<signed char>(i);
         return values;
     }();
+    const auto valueOf = [](QChar c) {
+        const ushort u = c.unicode();
+        return u < 128 ? int(digitValues[u]) : -1;
+    };
     QByteArray bytes(text.size() / 4 * 3 + 3, Qt::Uninitialized);
     char *out = bytes.data();
     quint32 bits = 0;
     int bitCount = 0;
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        const int digit = u < 128 ? digitValues[u] : -1;
+    const QChar *c = text.constData();
+    const QChar *const end = c + text.size();
+    while (c != end) {
+        // Cipher text is all alphabet but its padding: four digits on a byte
+        // boundary make three bytes at once.
+        if (bitCount == 0 && end - c >= 4) {
+            const int d0 = valueOf(c[0]), d1 = valueOf(c[1]), d2 = valueOf(c[2]),
+                      d3 = valueOf(c[3]);
+            if ((d0 | d1 | d2 | d3) >= 0) {
+                const quint32 group = (quint32(d0) << 18) | (quint32(d1) << 12) | (quint32(d2) << 6)
+                        | quint32(d3);
+                *out++ = char(uchar(group >> 16));
+                *out++ = char(uchar(group >> 8));
+                *out++ = char(uchar(group));
+                c += 4;
+                continue;
+            }
+        }
+        const int digit = valueOf(*c++);
         if (digit < 0)
             continue;
         bits = (bits << 6) | quint32(digit);

@@ -68,13 +68,24 @@ void saveProtectedFile(QSettings *settings, const QByteArray &password,
 void savePlainSection(QSettings *settings, const QByteArray &password, const QString &section,
                       const QMap<QString, QVariant> &node);
 
-// The typed payload text ends a name at U+0000. A section so named could never
-// be opened again (its check text is looked up under the full name), and a
-// parameter so named would come back under the shorter name, onto another
+// The typed payload text ends a name at U+0000 and holds it as UTF-8, which
+// turns an unpaired surrogate into '?'. A section so named could never be
+// opened again (its check text is looked up under the full name), and a
+// parameter so named would come back under another name, possibly onto another
 // parameter. Such content stays readable in plain rather than locked away or renamed.
 bool canHoldProtection(const QString &name)
 {
-    return !name.contains(QChar(0));
+    for (int i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        if (c.isNull())
+            return false;
+        if (!c.isSurrogate())
+            continue;
+        if (!c.isHighSurrogate() || i + 1 == name.size() || !name.at(i + 1).isLowSurrogate())
+            return false;
+        ++i; // a whole pair
+    }
+    return true;
 }
 
 void saveProtectedSection(QSettings *settings, const QByteArray &password, const QString &section,
@@ -185,6 +196,38 @@ void savePlainSection(QSettings *settings, const QByteArray &password, const QSt
 }
 
 } // namespace
+
+bool canSaveFaithfully(const QMap<QString, QVariant> &tree)
+{
+    // Only names that go into a section's or the file's payload are at risk; a
+    // protected parameter or a section whose own name holds U+0000 falls back
+    // to plain above. Storing the rest in plain would expose it, so the caller
+    // refuses instead.
+    const bool wholeFile = readFlag(tree, tree::encryptedFile());
+    bool faithful = true;
+    forEachListedSection(tree, [&](const QString &section, const QMap<QString, QVariant> &node) {
+        const bool sectionNameFits = canHoldProtection(section);
+        if (!wholeFile && !(sectionNameFits && readFlag(node, tree::encryptedSection())))
+            return;
+        forEachListedParam(
+                node, [&](const QString &param, const QMap<QString, QVariant> &paramNode) {
+                    const bool packed = wholeFile || !param.startsWith(stored::sectionPrefix());
+                    if (packed && paramNode.value(tree::value()).isValid()
+                        && !(sectionNameFits && canHoldProtection(param)))
+                        faithful = false;
+                });
+    });
+    return faithful;
+}
+
+bool saveFaithfully(QSettings *settings, const QByteArray &password,
+                    const QMap<QString, QVariant> &tree)
+{
+    if (!canSaveFaithfully(tree))
+        return false;
+    saveFile(settings, password, tree);
+    return true;
+}
 
 void saveFile(QSettings *settings, const QByteArray &password, const QMap<QString, QVariant> &tree)
 {

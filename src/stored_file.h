@@ -29,7 +29,17 @@ QMap<QString, QVariant> rawSections(const QSettings *settings, QStringList &orde
 // fresh public key. Does not sync.
 void saveFile(QSettings *settings, const QByteArray &password, const QMap<QString, QVariant> &tree);
 
+// Whether every name that goes into a payload comes back unchanged: the typed
+// payload text ends a name at U+0000 and turns an unpaired surrogate into '?',
+// which would rename it, possibly onto another.
+bool canSaveFaithfully(const QMap<QString, QVariant> &tree);
+
+// saveFile() when canSaveFaithfully(), else false with nothing written.
+bool saveFaithfully(QSettings *settings, const QByteArray &password,
+                    const QMap<QString, QVariant> &tree);
+
 // Loads, then saves at once when content marked by hand still needs protecting.
+// False also when that save would not be faithful (nothing is written then).
 bool loadWithSaving(QSettings *settings, const QByteArray &password, QMap<QString, QVariant> *tree);
 
 } // namespace drovik

@@ -118,9 +118,14 @@ inline QLatin1String paramEnabledPrefix()
 {
     return QLatin1String("packed-param-enabled");
 }
+// The parameter's switch is this followed by its name.
+inline const QString paramEnabledHead()
+{
+    return QStringLiteral("packed-param-enabled/");
+}
 inline QString paramEnabled(const QString &p)
 {
-    return QStringLiteral("packed-param-enabled/") + p;
+    return paramEnabledHead() + p;
 }
 inline QString paramPublic(const QString &p)
 {

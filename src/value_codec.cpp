@@ -40,11 +40,42 @@ int hexValue(QChar c)
     return -1;
 }
 
+// The common case of textOfHex(): whole pairs of hex digits that spell ASCII,
+// written straight into the text without a UTF-8 decoder. False, with text
+// untouched, when anything else turns up.
+bool asciiOfHex(const QStringRef &hex, QString *text)
+{
+    if (hex.size() % 2 != 0)
+        return false;
+    QString out(hex.size() / 2, Qt::Uninitialized);
+    QChar *const begin = out.data();
+    QChar *dst = begin;
+    QChar *cut = nullptr; // the first zero byte; every digit after it is still checked
+    const QChar *src = hex.unicode();
+    for (const QChar *const end = src + hex.size(); src != end; src += 2) {
+        const int high = hexValue(src[0]);
+        const int low = hexValue(src[1]);
+        if (high < 0 || low < 0 || high > 7)
+            return false;
+        const int byte = (high << 4) | low;
+        if (byte == 0 && !cut)
+            cut = dst;
+        *dst++ = QLatin1Char(char(byte));
+    }
+    out.truncate(int((cut ? cut : dst) - begin));
+    *text = out;
+    return true;
+}
+
 // Text of hex-encoded UTF-8, cut at the first zero byte as a C string would
 // be. Decodes as QByteArray::fromHex() does, from the end, skipping every
 // character that is not a hex digit, but without its two temporary arrays.
 QString textOfHex(QStringView hex)
 {
+    QString ascii;
+    if (asciiOfHex(hex, &ascii))
+        return ascii;
+
     QVarLengthArray<char, 256> bytes((hex.size() + 1) / 2);
     char *const end = bytes.data() + bytes.size();
     char *begin = end;

@@ -600,6 +600,14 @@ void tst_BadInput::namesNextToTheLayout_data()
     QTest::newRow("param-name-with-nul")
             << QByteArrayLiteral("[s]\npacked-param-enabled\\x%00y=true\nx=plain\nx%00y=secret\n") << true
             << QVariantMap {{u"s/x"_s, u"plain"_s}, {u"s/x"_s + QChar(0) + u"y"_s, u"secret"_s}};
+    // Inside a protected section or file it would be cut the same way, and plain
+    // would expose it: nothing is saved.
+    QTest::newRow("section-param-name-with-nul")
+            << QByteArrayLiteral("[s]\npacked-section-enabled=true\nx=plain\nx%00y=secret\n") << false << QVariantMap();
+    QTest::newRow("section-param-name-lone-surrogate")
+            << QByteArrayLiteral("[s]\npacked-section-enabled=true\nx?=plain\nx%UD800=secret\n") << false << QVariantMap();
+    QTest::newRow("file-param-name-with-nul")
+            << QByteArrayLiteral("[packed-file]\nenabled=true\n[s]\nx=plain\nx%00y=secret\n") << false << QVariantMap();
     // clang-format on
 }
 
@@ -612,6 +620,10 @@ void tst_BadInput::namesNextToTheLayout()
     const QString path = files.write(ini);
     QCOMPARE(testutil::loadWithSaving(path, password), loads);
     if (!loads) {
+        {
+            QSettings settings(path, QSettings::IniFormat);
+            QVERIFY(!Drovik::regen(&settings, password));
+        }
         QCOMPARE(Files::bytes(path), ini);
         return;
     }

@@ -87,6 +87,7 @@ void tst_Tool::initTestCase()
     m_fixtures.insert(u"marked"_s,
                       QByteArrayLiteral("[log]\nlevel=debug\npacked-section-enabled=true\n\n"
                                         "[net]\nhost=alpha.example\nport=8080\n"));
+    m_fixtures.insert(u"nul-name"_s, QByteArrayLiteral("[s]\nx=plain\nx%00y=secret\n"));
     // The protected forms, made by the library itself from the plain text.
     const auto protect = [this](const char *name, auto change) {
         const QString path = m_files.write(plainIni);
@@ -158,6 +159,9 @@ void tst_Tool::readCommands_data()
     for (const char *name : {"get F a/b", "list F", "keys F", "status F", "show F", "del F a/b",
                              "del-section F a", "protect F --file", "passwd F", "regen F", "edit F"})
         QTest::addRow("missing-file: %s", name) << ""        << name                       << pw << 2 << QByteArray();
+    // Protected data cannot hold a name with U+0000: refused, not misreported.
+    QTest::newRow("protect-section-nul-name") << "nul-name" << "protect F --section s" << pw << 2 << QByteArray();
+    QTest::newRow("protect-file-nul-name")    << "nul-name" << "protect F --file"      << pw << 2 << QByteArray();
     QTest::newRow("set-through-dangling-link") << ""       << "set L a/b c"              << pw << 2 << QByteArray();
     QTest::newRow("set-below-a-regular-file") << "plain"   << "set F/x.ini a/b c"        << pw << 2 << QByteArray();
     QTest::newRow("get-on-a-directory")       << "plain"   << "get D a/b"                << pw << 2 << QByteArray();

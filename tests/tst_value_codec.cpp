@@ -119,6 +119,10 @@ void tst_ValueCodec::lenientReading_data()
     const QVariantMap ac {{u"a"_s, ll(1)}, {u"c"_s, ll(3)}};
     const QString a = u"a"_s;
     // clang-format off
+    // Digits pair up from the end, past anything that is not a digit, as
+    // QByteArray::fromHex() reads them.
+    QTest::newRow("odd-digits-from-end")    << u"61S6162636"_s                      << entry(a, u"\x06\x16&6"_s);
+    QTest::newRow("non-digits-skipped")     << u"61S6 1 62"_s                       << entry(a, u"ab"_s);
     QTest::newRow("uppercase-hex")          << u"6AS4A4b"_s                         << entry(u"j"_s, u"JK"_s);
     QTest::newRow("unknown-tag-skipped")    << u"61I1N62X5N63I3"_s                  << ac;
     QTest::newRow("lowercase-tag-skipped")  << u"61I1N62i5N63I3"_s                  << ac;

@@ -23,7 +23,10 @@ class QSettings;
 // so every call that saves drops them; a program that must keep them puts them
 // back itself before it syncs. QSettings itself drops comments and lines it
 // cannot read, and writes keys in its own sorted order, on any write at all.
-// A parameter whose name holds U+0000 is always stored in plain.
+// A parameter or section whose own name holds U+0000 or an unpaired surrogate
+// is stored in plain; inside a protected section or file such a name cannot be
+// stored at all, and a call that would have to save one returns false and
+// writes nothing.
 //
 // Parameters are named by key path ("section/param", the first '/' or '\\'
 // splits), sections by bare name. A wrong password shows as a false result; a
@@ -135,6 +138,7 @@ public:
     static bool getFileData(const QSettings *settings, const QByteArray &password,
                             QMap<QString, QVariant> *tree);
     // Loads, then saves at once when content marked by hand still needs protecting.
+    // False without saving also when that content holds a name it cannot store.
     static bool getFileDataWithSaving(QSettings *settings, const QByteArray &password,
                                       QMap<QString, QVariant> *tree);
     // Loads the whole file, plain, marked or protected, noting in needsSaving what awaits

@@ -17,6 +17,24 @@ bool onInteractiveTerminal()
     return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
 }
 
+// The one kind of name the library refuses to store inside protected data
+// (see drovik.h), with U+0000 and surrogates escaped, since a terminal would
+// print them as nothing or as '?'; empty when the view holds none.
+QString nameProtectionCannotHold(const ConfigView &view)
+{
+    for (const QString &key : view.keyPaths()) {
+        if (!key.contains(QChar(0)) && QString::fromUtf8(key.toUtf8()) == key)
+            continue;
+        QString shown;
+        for (const QChar c : key)
+            shown += c.isNull() || c.isSurrogate()
+                    ? QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'))
+                    : QString(c);
+        return shown;
+    }
+    return QString();
+}
+
 } // namespace
 
 int Session::open(Access access, PasswordNeed need)
@@ -51,6 +69,14 @@ int Session::open(Access access, PasswordNeed need)
 
 int Session::wrongPassword() const
 {
+    // Once open() has loaded the view, the password is proven and the library
+    // refuses only a name it cannot store (a failed load leaves the view empty).
+    const QString name = nameProtectionCannotHold(view);
+    if (!name.isEmpty())
+        return fail(Exit::IoError,
+                    QStringLiteral("%1: the name %2 holds U+0000 or an unpaired surrogate, which "
+                                   "protected data cannot store; nothing was changed")
+                            .arg(path(), name));
     return fail(Exit::WrongPassword,
                 QStringLiteral("%1: wrong password; nothing was changed").arg(path()));
 }
@@ -65,9 +91,11 @@ int Session::commit(const QByteArray &currentPassword)
     QString error;
     QVariantMap tree;
     if (!Drovik::getFileDataWithSaving(file.settings(), currentPassword, &tree))
-        return fail(Exit::IoError,
-                    QStringLiteral("%1: cannot protect what is marked; nothing was changed")
-                            .arg(path()));
+        return !nameProtectionCannotHold(view).isEmpty()
+                ? wrongPassword()
+                : fail(Exit::IoError,
+                       QStringLiteral("%1: cannot protect what is marked; nothing was changed")
+                               .arg(path()));
     const QStringList ungrouped = file.ungroupedKeys();
     if (tree.value(drovik::tree::encryptedFile()).toBool() && !ungrouped.isEmpty())
         note(QStringLiteral("%1: %2 stay in plain outside the file's protection")
