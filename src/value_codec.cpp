@@ -43,7 +43,7 @@ int hexValue(QChar c)
 // The common case of textOfHex(): whole pairs of hex digits that spell ASCII,
 // written straight into the text without a UTF-8 decoder. False, with text
 // untouched, when anything else turns up.
-bool asciiOfHex(const QStringRef &hex, QString *text)
+bool asciiOfHex(QStringView hex, QString *text)
 {
     if (hex.size() % 2 != 0)
         return false;
@@ -51,7 +51,7 @@ bool asciiOfHex(const QStringRef &hex, QString *text)
     QChar *const begin = out.data();
     QChar *dst = begin;
     QChar *cut = nullptr; // the first zero byte; every digit after it is still checked
-    const QChar *src = hex.unicode();
+    const QChar *src = hex.data();
     for (const QChar *const end = src + hex.size(); src != end; src += 2) {
         const int high = hexValue(src[0]);
         const int low = hexValue(src[1]);
