@@ -58,8 +58,6 @@ class tst_Install : public QObject
 
 private slots:
     void initTestCase();
-    void installedFiles_data();
-    void installedFiles();
     void sharedObject();
     void onlyPublicApiExported();
     void cmakeConsumer();
@@ -99,36 +97,6 @@ void tst_Install::initTestCase()
     const QString path = m_runEnvironment.value(u"LD_LIBRARY_PATH"_s);
     m_runEnvironment.insert(u"LD_LIBRARY_PATH"_s,
                             path.isEmpty() ? m_libDir : m_libDir + QLatin1Char(':') + path);
-}
-
-void tst_Install::installedFiles_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("source"); // empty: no copy to compare with
-
-    const QString include = m_prefix + u"/include/drovik/"_s;
-    const QString sourceInclude = QStringLiteral(DROVIK_SOURCE_DIR "/include/drovik/");
-    const QString cmake = m_libDir + u"/cmake/Drovik/"_s;
-    // clang-format off
-    QTest::newRow("drovik.h")        << include + u"drovik.h"_s        << sourceInclude + u"drovik.h"_s;
-    QTest::newRow("blowfish.h")      << include + u"blowfish.h"_s      << sourceInclude + u"blowfish.h"_s;
-    QTest::newRow("drovik_export.h") << include + u"drovik_export.h"_s << QStringLiteral(DROVIK_BINARY_DIR "/include/drovik/drovik_export.h");
-    QTest::newRow("cmake-config")    << cmake + u"DrovikConfig.cmake"_s        << QString();
-    QTest::newRow("cmake-version")   << cmake + u"DrovikConfigVersion.cmake"_s << QString();
-    QTest::newRow("cmake-targets")   << cmake + u"DrovikTargets.cmake"_s       << QString();
-    QTest::newRow("pkg-config")      << m_libDir + u"/pkgconfig/drovik.pc"_s   << QString();
-    // clang-format on
-}
-
-void tst_Install::installedFiles()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, source);
-
-    const QByteArray installed = testutil::Files::bytes(path);
-    QVERIFY2(!installed.isEmpty(), qPrintable(path + u" missing or empty"_s));
-    if (!source.isEmpty())
-        QCOMPARE(installed, testutil::Files::bytes(source));
 }
 
 void tst_Install::sharedObject()
