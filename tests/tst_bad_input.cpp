@@ -134,6 +134,11 @@ void tst_BadInput::damagedData_data()
         const int at = text.size() - 20;
         text[at] = text.at(at) == QLatin1Char('A') ? QLatin1Char('B') : QLatin1Char('A');
     });
+    // A file marked by hand whose content holds damaged protected data.
+    const Edit markFileOverDamage = [](QSettings &s, const Name &name) {
+        s.setValue(name("public"), u"ffffff"_s);
+        s.setValue(u"packed-file/enabled"_s, u"true"_s);
+    };
     const Edit cut = cipher([](QString &text) { text.chop(4); });
     const Edit junk = cipher([](QString &text) { text.insert(text.size() / 2, u"!*!"_s); });
     const Edit hello = cipher([](QString &text) { text = u"hello"_s; });
@@ -162,6 +167,7 @@ void tst_BadInput::damagedData_data()
     QTest::newRow("section-last-chunk-missing")   << sect  << sa << drop("data001")                << false << false;
     QTest::newRow("section-chunks-swapped")       << sect  << sa << swap                           << false << false;
     QTest::newRow("section-chunk-gap")            << sect  << sz << renumber("data001", "data002") << false << false;
+    QTest::newRow("section-damaged-file-marked")  << sect  << sa << markFileOverDamage             << false << false;
     QTest::newRow("section-renamed")              << sect  << sa << renameSection                  << false << false;
     QTest::newRow("section-byte-in-check-text")   << sect  << sa << flip                           << false << false;
     // Base64 is decoded leniently: characters outside its alphabet are skipped.
