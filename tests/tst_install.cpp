@@ -64,8 +64,6 @@ class tst_Install : public QObject
 
 private slots:
     void initTestCase();
-    void installedFiles_data();
-    void installedFiles();
     void noFileSharedBetweenFlavours();
     void sharedObject();
     void onlyPublicApiExported();
@@ -106,46 +104,6 @@ void tst_Install::initTestCase()
     const QString path = m_runEnvironment.value(u"LD_LIBRARY_PATH"_s);
     m_runEnvironment.insert(u"LD_LIBRARY_PATH"_s,
                             path.isEmpty() ? m_libDir : m_libDir + QLatin1Char(':') + path);
-}
-
-void tst_Install::installedFiles_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("source"); // empty: no copy to compare with
-    QTest::addColumn<bool>("installed");
-
-    const QString include = m_prefix + u"/"_s + QStringLiteral(DROVIK_INCLUDE_SUBDIR "/drovik/");
-    const QString sourceInclude = QStringLiteral(DROVIK_SOURCE_DIR "/include/drovik/");
-    const QString cmake = m_libDir + u"/cmake/"_s + packageName + u"/"_s + packageName;
-    // Only one build may own the tool's files: the Qt 5 build unless told otherwise.
-    const bool tool = DROVIK_TOOL_INSTALLED;
-    // clang-format off
-    QTest::newRow("drovik.h")        << include + u"drovik.h"_s        << sourceInclude + u"drovik.h"_s << true;
-    QTest::newRow("blowfish.h")      << include + u"blowfish.h"_s      << sourceInclude + u"blowfish.h"_s << true;
-    QTest::newRow("drovik_export.h") << include + u"drovik_export.h"_s << QStringLiteral(DROVIK_BINARY_DIR "/include/drovik/drovik_export.h") << true;
-    QTest::newRow("cmake-config")    << cmake + u"Config.cmake"_s        << QString() << true;
-    QTest::newRow("cmake-version")   << cmake + u"ConfigVersion.cmake"_s << QString() << true;
-    QTest::newRow("cmake-targets")   << cmake + u"Targets.cmake"_s       << QString() << true;
-    QTest::newRow("pkg-config")      << m_libDir + u"/pkgconfig/"_s + pkgConfigName + u".pc"_s << QString() << true;
-    QTest::newRow("tool")            << m_prefix + u"/bin/drovik"_s              << QString() << tool;
-    QTest::newRow("man-page")        << m_prefix + u"/share/man/man1/drovik.1"_s << QString() << tool;
-    // clang-format on
-}
-
-void tst_Install::installedFiles()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, source);
-    QFETCH(bool, installed);
-
-    if (!installed) {
-        QVERIFY2(!QFileInfo::exists(path), qPrintable(path + u" installed"_s));
-        return;
-    }
-    const QByteArray bytes = testutil::Files::bytes(path);
-    QVERIFY2(!bytes.isEmpty(), qPrintable(path + u" missing or empty"_s));
-    if (!source.isEmpty())
-        QCOMPARE(bytes, testutil::Files::bytes(source));
 }
 
 // Both builds install into one prefix, so every file of the Qt 6 build carries

@@ -5,7 +5,6 @@
 using testutil::Files;
 using testutil::Level;
 using testutil::paramNode;
-using testutil::sectionNode;
 
 namespace {
 
@@ -69,11 +68,7 @@ private slots:
     void storedAlgorithm_data();
     void storedAlgorithm();
     void protectedParamWithoutValueReadsInvalid();
-    void failureLeavesLaterSectionsRaw();
     void payloadOrderIsAscending();
-    void valueByKeyPath_data();
-    void valueByKeyPath();
-    void largeSection();
 
 private:
     Files files;
@@ -131,28 +126,12 @@ void tst_Loading::needsSavingFlag()
         QVERIFY(Drovik::getFileData(&settings, password, &unflagged));
     }
     QCOMPARE(unflagged, flagged); // the flag changes what is reported, not what is loaded
-    QVERIFY(flagged.contains(u"sections"_s));
-    QVERIFY(flagged.contains(u"sections-order"_s));
     if (!gone.isEmpty()) {
         const QString section = gone.section(QLatin1Char('/'), 0, 0);
         QVERIFY2(!testutil::paramsOf(flagged, section).contains(gone.section(QLatin1Char('/'), 1)),
                  qPrintable(gone));
     }
     QCOMPARE(Files::bytes(path), ini); // loading never writes
-
-    // A file marked by hand keeps its group in the sections map but no longer
-    // lists it; a marked section no longer lists its switch and data names.
-    const bool fileMarked = ini.startsWith("[packed-file]\nenabled=true");
-    QCOMPARE(flagged.value(u"encrypted-file"_s).toBool(), fileMarked);
-    const QStringList order = flagged.value(u"sections-order"_s).toStringList();
-    QCOMPARE(order.contains(u"packed-file"_s), ini.startsWith("[packed-file]") && !fileMarked);
-    for (const QString &name : order) {
-        const QVariantMap node = sectionNode(flagged, name);
-        const QStringList params = node.value(u"params-order"_s).toStringList();
-        if (node.value(u"encrypted-section"_s).toBool())
-            QVERIFY2(params.filter(u"packed-section-"_s).isEmpty(),
-                     qPrintable(params.join(QLatin1Char(' '))));
-    }
 
     // Loading with saving rewrites exactly when the flag is raised, and the
     // stale magic keys leave the file.
@@ -213,41 +192,6 @@ void tst_Loading::protectedParamWithoutValueReadsInvalid()
     QVERIFY(!Drovik::value(&settings, u"s/v"_s, u"default"_s, password).isValid());
 }
 
-void tst_Loading::failureLeavesLaterSectionsRaw()
-{
-    const QString path = files.write(QByteArrayLiteral("[a]\nx=1\npacked-section-magic=stale\n"
-                                                       "[b]\npacked-section-enabled=true\n"
-                                                       "packed-section-public=0a1b2c\n"
-                                                       "packed-section-data000=AAAAAAAAAAAAAAAA\n"
-                                                       "y=2\n"
-                                                       "[c]\npacked-section-enabled=true\nz=3\n"));
-    const QSettings settings(path, QSettings::IniFormat);
-    QVariantMap tree;
-    bool needsSaving = false;
-    QVERIFY(!Drovik::parseFile(&settings, password, &tree, &needsSaving));
-    QVERIFY(needsSaving); // raised by "a" before "b" failed
-    QCOMPARE(tree.value(u"sections-order"_s).toStringList(),
-             (QStringList {u"a"_s, u"b"_s, u"c"_s}));
-    QVERIFY(!tree.contains(u"encrypted-file"_s));
-
-    QVERIFY(!testutil::paramsOf(tree, u"a"_s).contains(u"packed-section-magic"_s));
-    QVERIFY(!sectionNode(tree, u"a"_s).contains(u"encrypted-section"_s));
-    // The failing section keeps its raw parameters but lists only its own.
-    const QVariantMap b = sectionNode(tree, u"b"_s);
-    QVERIFY(b.value(u"encrypted-section"_s).toBool());
-    QCOMPARE(b.value(u"params-order"_s).toStringList(), QStringList {u"y"_s});
-    QVERIFY(testutil::paramsOf(tree, u"b"_s).contains(u"packed-section-data000"_s));
-    // The section after it was never completed: its switch is still a parameter.
-    const QVariantMap c = sectionNode(tree, u"c"_s);
-    QVERIFY(!c.contains(u"encrypted-section"_s));
-    QVERIFY(c.value(u"params-order"_s).toStringList().contains(u"packed-section-enabled"_s));
-
-    // A read answers from whatever the failed load left.
-    for (const char *key : {"a/x", "b/y", "c/z"})
-        QCOMPARE(Drovik::value(&settings, QLatin1String(key), QVariant(), password).toString(),
-                 QString::number(key[0] - 'a' + 1));
-}
-
 void tst_Loading::payloadOrderIsAscending()
 {
     // Written as net, db, a, a-b; a protected file comes back in the ascending
@@ -261,55 +205,6 @@ void tst_Loading::payloadOrderIsAscending()
     QVERIFY(Drovik::getFileData(&settings, password, &tree));
     QCOMPARE(tree.value(u"sections-order"_s),
              QVariant(QStringList {u"a-b"_s, u"a"_s, u"db"_s, u"net"_s}));
-}
-
-void tst_Loading::valueByKeyPath_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QVariant>("expected");
-
-    const QVariant fallback = u"default"_s;
-    // clang-format off
-    QTest::newRow("section-and-param")      << u"net/port"_s  << QVariant(u"8080"_s);
-    QTest::newRow("no-separator")           << u"port"_s      << fallback;
-    QTest::newRow("param-with-slash")       << u"a/b/c"_s     << QVariant(u"deep"_s);
-    QTest::newRow("backslash-splits-first") << u"a\\b/c"_s    << QVariant(u"deep"_s);
-    QTest::newRow("empty-param")            << u"net/"_s      << fallback;
-    QTest::newRow("param-case-differs")     << u"net/Port"_s  << fallback;
-    QTest::newRow("missing-section")        << u"db/port"_s   << fallback;
-    // clang-format on
-}
-
-void tst_Loading::valueByKeyPath()
-{
-    QFETCH(QString, key);
-    QFETCH(QVariant, expected);
-
-    const QSettings settings(files.write("[net]\nport=8080\n[a]\nb\\c=deep\n"),
-                             QSettings::IniFormat);
-    QCOMPARE(Drovik::value(&settings, key, u"default"_s, password), expected);
-}
-
-void tst_Loading::largeSection()
-{
-    const int count = 100000;
-    QByteArray ini = QByteArrayLiteral("[big]\n");
-    for (int i = 0; i < count; ++i)
-        ini += "k" + QByteArray::number(i) + "=v" + QByteArray::number(i * 7) + '\n';
-
-    QVariantMap tree;
-    {
-        const QSettings settings(files.write(ini), QSettings::IniFormat);
-        QVERIFY(Drovik::getFileData(&settings, password, &tree));
-    }
-    QCOMPARE(tree.value(u"sections-order"_s).toStringList(), QStringList {u"big"_s});
-    QCOMPARE(testutil::paramsOf(tree, u"big"_s).size(), count);
-    QCOMPARE(sectionNode(tree, u"big"_s).value(u"params-order"_s).toStringList().size(), count);
-
-    const QVariantMap keys = files.storedKeys(files.save(tree, password));
-    QCOMPARE(keys.size(), count);
-    for (const int i : {0, 1, 12345, 54321, count - 1})
-        QCOMPARE(keys.value(u"big/k%1"_s.arg(i)), QVariant(u"v%1"_s.arg(i * 7)));
 }
 
 QTEST_APPLESS_MAIN(tst_Loading)

@@ -119,10 +119,6 @@ private slots:
     void changes();
     void setValuePaths_data();
     void setValuePaths();
-    void keyWithoutSeparator_data();
-    void keyWithoutSeparator();
-    void listings_data();
-    void listings();
     void queriesRepairMarked_data();
     void queriesRepairMarked();
     void queriesOnProtectedFileWithWrongPassword();
@@ -352,80 +348,6 @@ void tst_Operations::setValuePaths()
     QVERIFY(Drovik::sections(s.get(), password).contains(section));
     QVERIFY(Drovik::parametersOfSection(s.get(), section, password)
                     .contains(key.section(QLatin1Char('/'), 1)));
-}
-
-// A marked parameter makes any load with saving rewrite the file, so unchanged
-// bytes show that these calls did not even load it.
-void tst_Operations::keyWithoutSeparator_data()
-{
-    QTest::addColumn<QString>("step");
-    for (const char *step :
-         {"setValue port 1", "encryptParam port", "decryptParam port", "encryptNewParam port 1",
-          "decryptNewParam port 1", "isEncryptedParam port", "value port"})
-        QTest::newRow(step) << QString::fromLatin1(step);
-}
-
-void tst_Operations::keyWithoutSeparator()
-{
-    QFETCH(QString, step);
-    auto s = open(markedParam);
-    const QByteArray before = fileBytes(s.get());
-    QVERIFY(!runStep(s.get(), step, password));
-    QCOMPARE(fileBytes(s.get()), before);
-}
-
-void tst_Operations::listings_data()
-{
-    QTest::addColumn<QByteArray>("ini");
-    QTest::addColumn<QStringList>("setup");
-    QTest::addColumn<QStringList>("sectionList");
-    QTest::addColumn<QStringList>("netParams");
-    QTest::addColumn<QStringList>("fileParams");
-
-    const QStringList none;
-    const QStringList logNet = words("log net");
-    const QStringList hostPort = words("host port");
-    const QStringList all = words("log/level net/host net/port");
-    // clang-format off
-    // QSettings lists keys sorted, whatever order the text holds them in.
-    QTest::newRow("plain-text-order-ignored")
-            << QByteArrayLiteral("[net]\nport=8080\nhost=alpha.example\n[log]\nlevel=debug\n")
-            << none << logNet << hostPort << all;
-    // The stored names of the protected parameter's parts stay listed where the
-    // load met them; the parameter itself comes last.
-    QTest::newRow("protected-param-parts-listed")
-            << plainIni << script("encryptParam net/port") << logNet
-            << words("host packed-param-algorithm/port packed-param-data/port packed-param-enabled/port packed-param-public/port port")
-            << words("log/level net/host") + netParts + words("net/port");
-    QTest::newRow("protected-section")  << plainIni << script("encryptSection net") << logNet << hostPort << all;
-    QTest::newRow("protected-file")     << plainIni << script("encryptFile")        << logNet << hostPort << all;
-    QTest::newRow("marked-section-switch-not-listed") << markedSection << none      << logNet << hostPort << all;
-    QTest::newRow("nested-param-name-joined-with-slash")
-            << QByteArrayLiteral("[net]\na\\b=1\nhost=alpha.example\n") << none
-            << words("net") << words("a/b host") << words("net/a/b net/host");
-    QTest::newRow("empty-file")         << QByteArray() << none << none << none << none;
-    // clang-format on
-}
-
-void tst_Operations::listings()
-{
-    QFETCH(QByteArray, ini);
-    QFETCH(QStringList, setup);
-    QFETCH(QStringList, sectionList);
-    QFETCH(QStringList, netParams);
-    QFETCH(QStringList, fileParams);
-
-    auto s = open(ini, setup);
-    QCOMPARE(Drovik::sections(s.get(), password), sectionList);
-    QCOMPARE(Drovik::parametersOfSection(s.get(), u"net"_s, password), netParams);
-    QCOMPARE(Drovik::parametersOfFile(s.get(), password), fileParams);
-    QVERIFY(Drovik::parametersOfSection(s.get(), u"nosuch"_s, password).isEmpty());
-    QVERIFY(!Drovik::isEncryptedSection(s.get(), u"nosuch"_s, password));
-
-    // Both value() overloads agree on every listed key path.
-    for (const QString &key : fileParams)
-        QCOMPARE(Drovik::value(s.get(), key, u"<default>"_s, password).toString(),
-                 readOnlyValue(s.get(), key));
 }
 
 void tst_Operations::queriesRepairMarked_data()

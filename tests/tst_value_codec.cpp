@@ -1,6 +1,5 @@
 #include "testutil.h"
 
-#include <QtCore/QDate>
 #include <QtTest/QtTest>
 
 #include <limits>
@@ -77,7 +76,6 @@ void tst_ValueCodec::writeAndReadBack_data()
     QTest::newRow("ulonglong-above-int64-reads-0")
                                           << entry(a, std::numeric_limits<qulonglong>::max())
                                                                                 << u"61I18446744073709551615"_s      << entry(a, ll(0));
-    QTest::newRow("double-negative")      << entry(a, -0.25)                    << u"61R-0.250000"_s                 << entry(a, -0.25);
     QTest::newRow("double-rounded")       << entry(a, 0.1234567)                << u"61R0.123457"_s                  << entry(a, 0.123457);
     QTest::newRow("double-tiny-to-zero")  << entry(a, 0.0000001)                << u"61R0.000000"_s                  << entry(a, 0.0);
     QTest::newRow("double-no-exponent")   << entry(a, 1e20)                     << u"61R100000000000000000000.000000"_s << entry(a, 1e20);
@@ -87,11 +85,7 @@ void tst_ValueCodec::writeAndReadBack_data()
     QTest::newRow("empty-text")           << entry(a, emptyText)                << u"61S"_s                          << entry(a, emptyText);
     QTest::newRow("invalid-to-empty")     << entry(a, QVariant())               << u"61S"_s                          << entry(a, emptyText);
     QTest::newRow("map-to-empty")         << entry(a, entry(a, 1))              << u"61S"_s                          << entry(a, emptyText);
-    QTest::newRow("char-to-text")         << entry(a, QChar(0x00e9))            << u"61Sc3a9"_s                      << entry(a, u"é"_s);
-    QTest::newRow("bytearray-utf8")       << entry(a, QByteArrayLiteral("caf\xc3\xa9")) << u"61S636166c3a9"_s        << entry(a, u"café"_s);
-    QTest::newRow("date-as-its-text")     << entry(a, QDate(2024, 1, 2))        << u"61S323032342d30312d3032"_s      << entry(a, u"2024-01-02"_s);
     QTest::newRow("stringlist")           << entry(a, list)                     << u"61T612c62,4e,d0b6"_s            << entry(a, list);
-    QTest::newRow("list-to-stringlist")   << entry(a, QVariantList{1, u"b"_s})  << u"61T31,62"_s                     << entry(a, QStringList{u"1"_s, u"b"_s});
     QTest::newRow("empty-list-one-empty") << entry(a, QStringList())            << u"61T"_s                          << entry(a, QStringList{QString()});
     QTest::newRow("cyrillic-key")         << entry(u"ключ"_s, 1)                << u"d0bad0bbd18ed187I1"_s           << entry(u"ключ"_s, ll(1));
     QTest::newRow("key-of-separators")    << entry(u"N,IT/ü"_s, u"S,N"_s)       << u"4e2c49542fc3bcS532c4e"_s        << entry(u"N,IT/ü"_s, u"S,N"_s);
@@ -131,7 +125,6 @@ void tst_ValueCodec::lenientReading_data()
     QTest::newRow("empty-entries-skipped")  << u"N61I1NNN63I3N"_s                   << ac;
     QTest::newRow("wide-char-ends-key")     << u"61I1N62\u0161S78N63I3"_s           << ac;
     QTest::newRow("later-duplicate-wins")   << u"61I1N61S6869"_s                    << entry(a, u"hi"_s);
-    QTest::newRow("bool-yes-true")          << u"61Lyes"_s                          << entry(a, true);
     QTest::newRow("bool-false-word-true")   << u"61Lfalse"_s                        << entry(a, true);
     QTest::newRow("bool-empty-true")        << u"61L"_s                             << entry(a, true);
     QTest::newRow("int-unparsable-zero")    << u"61I0x10"_s                         << entry(a, ll(0));
