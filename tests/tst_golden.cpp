@@ -9,6 +9,8 @@
 
 #include <QtTest/QtTest>
 
+#include <random>
+
 using namespace testutil;
 
 namespace {
@@ -22,14 +24,15 @@ void seedPublicKeyDraw(unsigned seed)
     QT_WARNING_POP
 }
 #else
-// The committed files were saved by a Qt 5 build, whose qrand() is rand_r()
-// over a per-thread seed. The Qt 6 build draws from rand(); this program
-// defines rand() as that same sequence so that one pin holds for both builds.
-unsigned publicKeyDrawState = 1;
+// The committed files were saved by a Qt 5 build, whose qrand() is a
+// per-thread std::minstd_rand seeded by qsrand(). The Qt 6 build draws from
+// rand(); this program defines rand() as that same sequence so that one pin
+// holds for both builds.
+std::minstd_rand publicKeyDraws;
 
 void seedPublicKeyDraw(unsigned seed)
 {
-    publicKeyDrawState = seed;
+    publicKeyDraws.seed(seed);
 }
 #endif
 
@@ -142,9 +145,9 @@ void tst_Golden::saverWritesCommittedFiles()
 
 QTEST_GUILESS_MAIN(tst_Golden)
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-extern "C" int rand()
+extern "C" __attribute__((visibility("default"))) int rand()
 {
-    return rand_r(&publicKeyDrawState);
+    return int(publicKeyDraws());
 }
 #endif
 
