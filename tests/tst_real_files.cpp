@@ -158,17 +158,9 @@ View tst_RealFiles::view(const QString &path, const QByteArray &pw)
             view.stored.insert(key, comparable(settings.value(key)));
     }
     view.all = view.stored;
-    QVariantMap tree;
-    view.opened = Drovik::getFileData(&settings, pw, &tree);
-    const QVariantMap sections = tree.value(QStringLiteral("sections")).toMap();
-    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
-        const QVariantMap params = section.value().toMap().value(QStringLiteral("params")).toMap();
-        for (auto param = params.cbegin(); param != params.cend(); ++param) {
-            const QVariant value = param.value().toMap().value(QStringLiteral("value"));
-            if (value.isValid() && !isLayoutKey(section.key(), param.key()))
-                view.all.insert(section.key() + QLatin1Char('/') + param.key(), comparable(value));
-        }
-    }
+    const QVariantMap loaded = loadedValues(m_files, path, pw, &view.opened);
+    for (auto it = loaded.cbegin(); it != loaded.cend(); ++it)
+        view.all.insert(it.key(), comparable(it.value()));
     return view;
 }
 

@@ -3,7 +3,6 @@
 // outlives a signal, every password source is taken in its order, and
 // passwords are never empty by accident nor typed once where a typo would
 // lock the file for good.
-#include "testutil.h"
 #include "tool_runner.h"
 
 #include <QtCore/QDir>
@@ -25,11 +24,16 @@ const QByteArray password = QByteArrayLiteral("right-pw");
 const QByteArray plainIni
         = QByteArrayLiteral("[log]\nlevel=debug\n\n[net]\nhost=alpha\nport=8080\n");
 
-QString executable(testutil::Files &files, const QString &body)
+// A copy of the plain file with net protected under the right password.
+QString protectedFile(testutil::Files &files)
 {
-    const QString path = files.write(QByteArrayLiteral("#!/bin/sh\n") + body.toUtf8() + '\n');
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
-    return path;
+    const QString path = files.write(plainIni);
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        if (!Drovik::encryptSection(&settings, u"net"_s, password))
+            return QString();
+    }
+    return files.copy(path);
 }
 
 // Every stored key as "key=value", sorted: what a fresh QSettings reads.
@@ -270,10 +274,8 @@ void tst_ToolSecrets::signalRemovesPrivateCopy()
                            "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
                            "kill -%1 $tool; sleep 5")
                     .arg(signal));
-    QStringList words = arguments.split(QLatin1Char(' '));
-    words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
     const ToolRun run
-            = runTool(words,
+            = runTool(wordsFor(arguments, path),
                       {{u"EDITOR"_s, editor},
                        {u"TMPDIR"_s, scratch.path()},
                        {u"DROVIK_PASSWORD_COMMAND"_s, u"kill -%1 $PPID; sleep 5"_s.arg(signal)}});
@@ -329,21 +331,13 @@ void tst_ToolSecrets::passwordSources()
     QFETCH(QByteArray, input);
     QFETCH(int, code);
     QFETCH(QByteArray, opens);
-    QString path = m_files.write(plainIni);
-    if (arguments.contains(u"|F"_s)) {
-        QSettings settings(path, QSettings::IniFormat);
-        QVERIFY(Drovik::encryptSection(&settings, u"net"_s, password));
-        settings.sync();
-        path = m_files.copy(path);
-    }
+    const QString path
+            = arguments.contains(u"|F"_s) ? protectedFile(m_files) : m_files.write(plainIni);
     const QByteArray before = testutil::Files::bytes(path);
-    QStringList words = arguments.split(QLatin1Char('|'));
-    words.replaceInStrings(QRegularExpression(u"^[FN]$"_s), path);
+    QStringList words = wordsFor(arguments.replace(u"|N"_s, u"|F"_s), path, QLatin1Char('|'));
     words.replaceInStrings(QRegularExpression(u"^P$"_s), m_files.write(password + '\n'));
     words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
-    QMap<QString, QString> extra;
-    for (const QString &entry : environment)
-        extra.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    const QMap<QString, QString> extra = environmentOf(environment);
     const ToolRun run = runTool(words, extra, input);
     QVERIFY2(run.code == code, qPrintable(run.report));
     if (code != 0)
@@ -381,24 +375,14 @@ void tst_ToolSecrets::terminalPrompt()
     QFETCH(QByteArrayList, typed);
     QFETCH(int, code);
     QFETCH(QByteArray, shown);
-    QString path = m_files.write(plainIni);
-    QMap<QString, QString> extra;
-    if (!arguments.startsWith(QLatin1String("protect"))) {
-        QSettings settings(path, QSettings::IniFormat);
-        QVERIFY(Drovik::encryptSection(&settings, u"net"_s, password));
-        settings.sync();
-        path = m_files.copy(path);
-    }
+    QStringList words = arguments.split(QLatin1Char(' '));
+    QMap<QString, QString> extra = environmentOf(words.filter(u"="_s));
+    const QString path = arguments.startsWith(QLatin1String("protect")) ? m_files.write(plainIni)
+                                                                        : protectedFile(m_files);
     if (arguments.startsWith(QLatin1String("passwd")))
         extra.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(password));
     const QByteArray before = testutil::Files::bytes(path);
-    QStringList words = arguments.split(QLatin1Char(' '));
-    while (words.constFirst().contains(QLatin1Char('='))) {
-        const QString entry = words.takeFirst();
-        extra.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
-    }
-    words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
-
+    words = wordsFor(words.filter(QRegularExpression(u"^[^=]*$"_s)).join(QLatin1Char(' ')), path);
     TerminalRun run(words, toolEnvironment(extra));
     QVERIFY(run.started());
     int prompt = 0;
