@@ -59,8 +59,6 @@ private slots:
     void changes_data();
     void changes();
     void freshPublicKeysEveryRun();
-    void edit_data();
-    void edit();
     void staleLocks_data();
     void staleLocks();
     void ownerAndMode_data();
@@ -334,53 +332,6 @@ void tst_Tool::freshPublicKeysEveryRun()
     }
     QCOMPARE(keys.at(0).size(), 6);
     QVERIFY2(keys.at(0) != keys.at(1), qPrintable(keys.join(QLatin1Char(' '))));
-}
-
-void tst_Tool::edit_data()
-{
-    QTest::addColumn<QString>("script"); // the editor; $1 is the decrypted copy
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QVariant>("value");
-
-    // clang-format off
-    QTest::newRow("typed-protected-value") << "sed -i 's/^port=8080$/port=9090/' \"$1\""              << 0 << "net/port"    << QVariant(qlonglong(9090));
-    QTest::newRow("delete-key")            << "sed -i '/^host=/d' \"$1\""                             << 0 << "net/host"    << QVariant();
-    QTest::newRow("add-key")               << "sed -i 's/^\\[net\\]$/[net]\\ntimeout=5/' \"$1\""      << 0 << "net/timeout" << text("5");
-    QTest::newRow("delete-section")        << "sed -i '/^\\[log\\]$/d; /^level=/d' \"$1\""            << 0 << "log/level"   << QVariant();
-    QTest::newRow("no-change")             << "true"                                                  << 0 << "net/port"    << QVariant(qlonglong(8080));
-    QTest::newRow("ungrouped-key-ignored") << "sed -i '1i newtop=2' \"$1\""                            << 0 << "net/port"    << QVariant(qlonglong(8080));
-    QTest::newRow("editor-fails")          << "echo 'port=1' >> \"$1\"; exit 3"                       << 2 << "net/port"    << QVariant(qlonglong(8080));
-    // clang-format on
-}
-
-void tst_Tool::edit()
-{
-    QFETCH(QString, script);
-    QFETCH(int, code);
-    QFETCH(QString, key);
-    QFETCH(QVariant, value);
-    // A key outside any section: kept, never part of the edit.
-    const QString path = m_files.write("top=1\n" + m_fixtures.value(u"param"_s));
-    QCOMPARE(drovik(command(u"set F net/port --type int 8080"_s, path)).code, 0);
-    const QByteArray before = testutil::Files::bytes(path);
-    const QTemporaryDir scratch;
-    const QString modes = m_files.newPath();
-    const QString editor = executable(
-            m_files, QStringLiteral("stat -c %a \"$1\" \"${1%/*}\" > '%1'\n%2").arg(modes, script));
-
-    const ToolRun result = drovik({u"edit"_s, path}, password,
-                                  {{u"EDITOR"_s, editor}, {u"TMPDIR"_s, scratch.path()}});
-    QVERIFY2(result.code == code, qPrintable(result.report));
-    QCOMPARE(testutil::Files::bytes(modes), QByteArray("600\n700\n"));
-    QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList());
-    if (script == QLatin1String("true") || code != 0)
-        QCOMPARE(testutil::Files::bytes(path), before);
-    const QVariantMap stored = m_files.storedKeys(path);
-    QVERIFY(stored.contains(u"net/packed-param-data/port"_s) && !stored.contains(u"newtop"_s));
-    QCOMPARE(stored.value(u"top"_s).toString(), u"1"_s);
-    QCOMPARE(m_files.valueOnDisk(path, key, password), value);
 }
 
 void tst_Tool::staleLocks_data()

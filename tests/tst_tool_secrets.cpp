@@ -36,13 +36,18 @@ QString protectedFile(testutil::Files &files)
     return files.copy(path);
 }
 
-// Every stored key as "key=value", sorted: what a fresh QSettings reads.
-QString storedText(testutil::Files &files, const QString &path)
+// Every value the library loads, sorted, as "key=value" (typed values as
+// "key=type:value"), and whether the keys outside the protection are ours.
+QString loadedText(testutil::Files &files, const QString &path)
 {
     QStringList lines;
-    const QVariantMap keys = files.storedKeys(path);
-    for (auto it = keys.cbegin(); it != keys.cend(); ++it)
-        lines.append(it.key() + QLatin1Char('=') + it.value().toString());
+    const QVariantMap values = loadedValues(files, path, password);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        lines.append(it.key() + QLatin1Char('=')
+                     + (it.value().userType() == QMetaType::QString
+                                ? QString()
+                                : QLatin1String(it.value().typeName()) + QLatin1Char(':'))
+                     + it.value().toString());
     return lines.join(QLatin1Char(' '));
 }
 
@@ -190,37 +195,63 @@ private:
 
 void tst_ToolSecrets::editMerges_data()
 {
-    QTest::addColumn<QString>(
-            "script"); // the editor: $1 the copy; "$TOOL" set "$FILE" runs meanwhile
+    QTest::addColumn<QString>("script"); // the editor: $1 the copy; SET runs the tool meanwhile
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>(
-            "stored"); // after the edit; for a failure, the concurrent change alone
+    QTest::addColumn<QString>("loaded"); // afterwards; for a failure, the concurrent change alone
 
+    const QString before = u"log/level=debug net/host=alpha net/id=qlonglong:7 net/port=8080"_s;
     // clang-format off
-    QTest::newRow("same-key-changed-meanwhile")   << "sed -i s/^port=8080/port=9090/ \"$1\"; SET net/port 9999"      << 2 << "log/level=debug net/host=alpha net/port=9999";
-    QTest::newRow("same-key-deleted-meanwhile")   << "sed -i /^host=/d \"$1\"; SET net/host beta"                     << 2 << "log/level=debug net/host=beta net/port=8080";
-    QTest::newRow("both-made-the-same-change")    << "sed -i s/^port=8080/port=9999/ \"$1\"; SET net/port 9999"      << 0 << "log/level=debug net/host=alpha net/port=9999";
-    QTest::newRow("other-key-changed-meanwhile")  << "sed -i s/^port=8080/port=9090/ \"$1\"; SET log/level info"     << 0 << "log/level=info net/host=alpha net/port=9090";
-    QTest::newRow("section-deleted-key-added")    << "sed -i '/^\\[net\\]/d; /^host=/d; /^port=/d' \"$1\"; SET net/new 1" << 0 << "log/level=debug net/new=1";
-    QTest::newRow("line-without-equals")         << "echo 'port 9090' >> \"$1\"; SET log/level info"               << 2 << "log/level=info net/host=alpha net/port=8080";
+    QTest::newRow("typed-protected-value")       << "sed -i 's/^id=7$/id=9/' \"$1\""                 << 0 << "log/level=debug net/host=alpha net/id=qlonglong:9 net/port=8080";
+    QTest::newRow("delete-key")                  << "sed -i '/^host=/d' \"$1\""                      << 0 << "log/level=debug net/id=qlonglong:7 net/port=8080";
+    QTest::newRow("add-key")                     << "sed -i 's/^\\[net\\]$/[net]\\ntimeout=5/' \"$1\"" << 0 << before + u" net/timeout=5"_s;
+    QTest::newRow("delete-section")              << "sed -i '/^\\[log\\]$/d; /^level=/d' \"$1\""     << 0 << "net/host=alpha net/id=qlonglong:7 net/port=8080";
+    QTest::newRow("no-change")                   << "true"                                           << 0 << before;
+    QTest::newRow("ungrouped-key-ignored")       << "sed -i '1i newtop=2' \"$1\""                    << 0 << before;
+    QTest::newRow("editor-fails")                << "echo 'port=1' >> \"$1\"; exit 3"                << 2 << before;
+    QTest::newRow("same-key-changed-meanwhile")  << "sed -i s/^port=8080/port=9090/ \"$1\"; SET net/port 9999"  << 2 << "log/level=debug net/host=alpha net/id=qlonglong:7 net/port=9999";
+    QTest::newRow("same-key-deleted-meanwhile")  << "sed -i /^host=/d \"$1\"; SET net/host beta"                 << 2 << "log/level=debug net/host=beta net/id=qlonglong:7 net/port=8080";
+    QTest::newRow("both-made-the-same-change")   << "sed -i s/^port=8080/port=9999/ \"$1\"; SET net/port 9999"  << 0 << "log/level=debug net/host=alpha net/id=qlonglong:7 net/port=9999";
+    QTest::newRow("other-key-changed-meanwhile") << "sed -i s/^port=8080/port=9090/ \"$1\"; SET log/level info" << 0 << "log/level=info net/host=alpha net/id=qlonglong:7 net/port=9090";
+    QTest::newRow("section-deleted-key-added")   << "sed -i '/^\\[net\\]/d; /^host=/d; /^port=/d; /^id=/d' \"$1\"; SET net/new 1" << 0 << "log/level=debug net/new=1";
+    QTest::newRow("line-without-equals")         << "echo 'port 9090' >> \"$1\"; SET log/level info"           << 2 << "log/level=info net/host=alpha net/id=qlonglong:7 net/port=8080";
     // clang-format on
 }
 
+// The editor sees a private 0600 copy in a 0700 directory that is gone
+// afterwards; only what the user changed is applied, onto the file as it is
+// then; a key outside any section is kept and never part of the edit.
 void tst_ToolSecrets::editMerges()
 {
     QFETCH(QString, script);
     QFETCH(int, code);
-    QFETCH(QString, stored);
-    script.replace(u"SET"_s, u"\"$TOOL\" set \"$FILE\""_s);
-    const QString path = m_files.write(plainIni);
+    QFETCH(QString, loaded);
+    const QString path = m_files.write("top=1\n" + plainIni + "id=7\n");
+    const QMap<QString, QString> pw {{u"DROVIK_PASSWORD"_s, QString::fromLatin1(password)}};
+    QVERIFY(runTool(wordsFor(u"protect F --key net/id"_s, path), pw).code == 0
+            && runTool(wordsFor(u"set F net/id --type int 7"_s, path), pw).code == 0);
+    const QByteArray before = testutil::Files::bytes(path);
+    const QString modes = m_files.newPath();
     const QTemporaryDir scratch;
+    const QString set = u"DROVIK_PASSWORD=%1 %2 set %3"_s.arg(
+            QString::fromLatin1(password), QStringLiteral(DROVIK_TOOL_PATH), path);
+    const QString editor = executable(m_files,
+                                      u"stat -c %a \"$1\" \"${1%/*}\" > '%1'\n%2"_s.arg(
+                                              modes, script.replace(u"SET"_s, set)));
     const ToolRun run = runTool({u"edit"_s, path},
-                                {{u"EDITOR"_s, executable(m_files, script)},
-                                 {u"TOOL"_s, QStringLiteral(DROVIK_TOOL_PATH)},
-                                 {u"FILE"_s, path},
-                                 {u"TMPDIR"_s, scratch.path()}});
+                                {{u"EDITOR"_s, editor},
+                                 {u"TMPDIR"_s, scratch.path()},
+                                 {u"DROVIK_PASSWORD"_s, QString::fromLatin1(password)}});
     QVERIFY2(run.code == code, qPrintable(run.report));
-    QCOMPARE(storedText(m_files, path), stored);
+    QCOMPARE(testutil::Files::bytes(modes), QByteArray("600\n700\n"));
+    QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    if (script == QLatin1String("true") || (code != 0 && !script.contains(set)))
+        QCOMPARE(testutil::Files::bytes(path), before);
+    QCOMPARE(loadedText(m_files, path), loaded);
+    const QVariantMap stored = m_files.storedKeys(path);
+    QCOMPARE(stored.value(u"top"_s).toString(), u"1"_s);
+    QVERIFY(!stored.contains(u"newtop"_s));
+    QVERIFY(stored.contains(u"net/packed-param-data/id"_s) || !loaded.contains(u"net/id"_s));
 }
 
 void tst_ToolSecrets::editorGetsNoSecret()
