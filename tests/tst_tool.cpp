@@ -421,30 +421,22 @@ void tst_Tool::concurrentSetsLoseNothing()
 {
     const QString path = file(u"section"_s);
     // One writer goes through a symbolic link: the lock is the file's, not the name's.
-    const QString link = path + u"-link.ini"_s;
-    QVERIFY(QFile::link(path, link));
-    const QString script = QStringLiteral("i=0; while [ $i -lt 20 ]; do i=$((i+1)); \"$0\" set "
-                                          "\"$1\" net/$2$i v$i || exit 1; done");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(password));
-    QProcess writers[2];
-    const QString lanes[2] = {u"a"_s, u"b"_s};
-    for (int lane = 0; lane < 2; ++lane) {
-        writers[lane].setProcessEnvironment(environment);
-        writers[lane].start(u"/bin/sh"_s,
-                            {u"-c"_s, script, QStringLiteral(DROVIK_TOOL_PATH), lane ? path : link,
-                             lanes[lane]});
-    }
-    for (QProcess &writer : writers) {
-        QVERIFY(writer.waitForFinished(120000));
-        QVERIFY2(writer.exitCode() == 0, writer.readAllStandardError().constData());
-    }
-    QVERIFY(QFileInfo(link).isSymLink());
+    QVERIFY(QFile::link(path, path + u"-link.ini"_s));
+    const ToolRun run = runProgram(
+            u"/bin/sh"_s,
+            {u"-c"_s,
+             u"w() { i=0; while [ $i -lt 20 ]; do i=$((i+1)); drovik set \"$1\" net/$2$i v$i "
+             u"|| exit 1; done; }; w \"$0-link.ini\" a & a=$!; w \"$0\" b; b=$?; wait $a && exit $b"_s,
+             path},
+            {{u"DROVIK_PASSWORD"_s, QString::fromLatin1(password)}});
+    QVERIFY2(run.code == 0, qPrintable(run.report));
+    QVERIFY(QFileInfo(path + u"-link.ini"_s).isSymLink());
     QVERIFY(m_files.storedKeys(path).contains(u"net/packed-section-data000"_s));
     const QSettings copy(m_files.copy(path), QSettings::IniFormat);
-    for (const QString &lane : lanes) {
+    for (const char *lane : {"a", "b"}) {
         for (int i = 1; i <= 20; ++i)
-            QCOMPARE(Drovik::value(&copy, u"net/%1%2"_s.arg(lane).arg(i), QVariant(), password),
+            QCOMPARE(Drovik::value(&copy, u"net/%1%2"_s.arg(QLatin1String(lane)).arg(i), QVariant(),
+                                   password),
                      QVariant(u"v%1"_s.arg(i)));
     }
 }
