@@ -59,20 +59,15 @@ class TerminalRun
 public:
     TerminalRun(const QStringList &arguments, const QProcessEnvironment &environment)
     {
-        std::vector<QByteArray> strings {QByteArrayLiteral(DROVIK_TOOL_PATH)};
-        for (const QString &argument : arguments)
-            strings.push_back(argument.toLocal8Bit());
-        const std::size_t count = strings.size();
-        for (const QString &entry : environment.toStringList())
-            strings.push_back(entry.toLocal8Bit());
+        // env -i: the tool gets exactly the environment given.
+        std::vector<QByteArray> strings {"/usr/bin/env", "-i"};
+        for (const QString &word :
+             environment.toStringList() + QStringList(QStringLiteral(DROVIK_TOOL_PATH)) + arguments)
+            strings.push_back(word.toLocal8Bit());
         std::vector<char *> argv;
-        std::vector<char *> envp;
-        for (std::size_t i = 0; i < strings.size(); ++i) {
-            (i < count ? argv : envp).push_back(strings[i].data());
-            if (i + 1 == count)
-                argv.push_back(nullptr);
-        }
-        envp.push_back(nullptr);
+        for (QByteArray &string : strings)
+            argv.push_back(string.data());
+        argv.push_back(nullptr);
         // The status comes back through a pipe: the test's own child handling
         // (QProcess's) may reap the process first.
         int status[2];
@@ -90,7 +85,7 @@ public:
             std::signal(SIGTTOU, SIG_IGN);
             tcsetpgrp(STDIN_FILENO, getpid());
             std::signal(SIGTTOU, SIG_DFL);
-            execve(argv[0], argv.data(), envp.data());
+            execv(argv[0], argv.data());
             _exit(127);
         }
         int code = 0;
