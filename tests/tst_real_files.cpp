@@ -1,4 +1,3 @@
-#include "testutil.h"
 #include "tool_runner.h"
 
 #include <QtTest/QtTest>

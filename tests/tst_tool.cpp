@@ -1,10 +1,6 @@
 #include "tool_runner.h"
 
-#include <QtCore/QDir>
-#include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
-#include <QtCore/QRegularExpression>
 #include <QtTest/QtTest>
 
 #include <sys/stat.h>

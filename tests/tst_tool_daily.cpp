@@ -1,9 +1,7 @@
-#include "testutil.h"
 #include "tool_runner.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QDirIterator>
-#include <QtCore/QRegularExpression>
 #include <QtCore/QStandardPaths>
 #include <QtTest/QtTest>
 
