@@ -51,6 +51,10 @@ QString loadedText(testutil::Files &files, const QString &path)
     return lines.join(QLatin1Char(' '));
 }
 
+// Sets $tool to the tool's pid, in a script the tool runs directly or through sh.
+const char findTool[] = "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
+                        "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n";
+
 // The tool on a new pseudo-terminal, as a shell with job control starts it:
 // in its own process group, in the foreground, below a parent that waits, so
 // Ctrl-Z stops it as it stops any job.
@@ -255,13 +259,12 @@ void tst_ToolSecrets::editorGetsNoSecret()
     // from the environment for use.
     const QString path = m_files.write(plainIni);
     const QString seen = m_files.newPath();
-    const QString editor = executable(
-            m_files,
-            QStringLiteral(
-                    "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
-                    "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
-                    "{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } > '%1'")
-                    .arg(seen));
+    const QString editor
+            = executable(m_files,
+                         QLatin1String(findTool)
+                                 + QStringLiteral("{ env | grep ^DROVIK_; grep -i '^max core' "
+                                                  "/proc/$tool/limits; } > '%1'")
+                                           .arg(seen));
     const ToolRun run = runTool({u"edit"_s, path},
                                 {{u"EDITOR"_s, editor},
                                  {u"DROVIK_PASSWORD"_s, u"pw"_s},
@@ -276,13 +279,12 @@ void tst_ToolSecrets::signalRemovesPrivateCopy_data()
 {
     QTest::addColumn<QString>("arguments"); // F: the file; edit's editor sends the signal
     QTest::addColumn<QString>("signal");
-    QTest::newRow("edit-terminated") << "edit F"
-                                     << "TERM";
-    QTest::newRow("edit-hang-up") << "edit F"
-                                  << "HUP";
+    // clang-format off
+    QTest::newRow("edit-terminated")          << "edit F"                  << "TERM";
+    QTest::newRow("edit-hang-up")             << "edit F"                  << "HUP";
     // The password is read while the working copy of a change exists.
-    QTest::newRow("working-copy-interrupted") << "protect F --section net"
-                                              << "INT";
+    QTest::newRow("working-copy-interrupted") << "protect F --section net" << "INT";
+    // clang-format on
 }
 
 void tst_ToolSecrets::signalRemovesPrivateCopy()
@@ -295,11 +297,9 @@ void tst_ToolSecrets::signalRemovesPrivateCopy()
     const QString editor = executable(
             m_files,
             QStringLiteral("dir=${1%/*}; echo secret > \"$dir/.swp\"; mkdir \"$dir/bak\"; "
-                           "cp \"$1\" \"$dir/bak/\"; sed -i s/8080/1/ \"$1\"\n"
-                           "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
-                           "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
-                           "kill -%1 $tool; sleep 5")
-                    .arg(signal));
+                           "cp \"$1\" \"$dir/bak/\"; sed -i s/8080/1/ \"$1\"\n%1"
+                           "kill -%2 $tool; sleep 5")
+                    .arg(QLatin1String(findTool), signal));
     const ToolRun run
             = runTool(wordsFor(arguments, path),
                       {{u"EDITOR"_s, editor},
