@@ -1,11 +1,15 @@
 #ifndef DROVIK_TESTS_TOOL_RUNNER_H
 #define DROVIK_TESTS_TOOL_RUNNER_H
 
+#include "testutil.h"
+
+#include <QtCore/QFileInfo>
 #include <QtCore/QMap>
 #include <QtCore/QProcess>
+#include <QtCore/QRegularExpression>
 #include <QtCore/QStringList>
 
-// One run of the drovik tool, as the tool tests see it.
+// One run of a program, as the tool tests see it.
 struct ToolRun
 {
     int code = -1; // -1: killed by a signal, or still running after a minute
@@ -15,7 +19,7 @@ struct ToolRun
 };
 
 // The environment the tool runs in: ours without any DROVIK_ variable or
-// editor, plus extra.
+// editor, the tool's directory first on PATH, plus extra.
 inline QProcessEnvironment toolEnvironment(const QMap<QString, QString> &extra)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -24,27 +28,33 @@ inline QProcessEnvironment toolEnvironment(const QMap<QString, QString> &extra)
             || name == QLatin1String("EDITOR"))
             environment.remove(name);
     }
+    environment.insert(QStringLiteral("PATH"),
+                       QFileInfo(QStringLiteral(DROVIK_TOOL_PATH)).absolutePath() + QLatin1Char(':')
+                               + environment.value(QStringLiteral("PATH")));
     for (auto it = extra.cbegin(); it != extra.cend(); ++it)
         environment.insert(it.key(), it.value());
     return environment;
 }
 
-// Runs the tool without a terminal, input on its standard input, through a
-// shell that first lifts the core size limit, so that a limit found later is
-// the tool's own doing.
-inline ToolRun runTool(const QStringList &arguments, const QMap<QString, QString> &extra = {},
-                       const QByteArray &input = QByteArray())
+// "NAME=VALUE" entries as an environment map.
+inline QMap<QString, QString> environmentOf(const QStringList &entries)
+{
+    QMap<QString, QString> extra;
+    for (const QString &entry : entries)
+        extra.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    return extra;
+}
+
+// Runs program without a terminal, input (unless null) on its standard input.
+inline ToolRun runProgram(const QString &program, const QStringList &arguments,
+                          const QMap<QString, QString> &extra = {},
+                          const QByteArray &input = QByteArray())
 {
     QProcess process;
     process.setProcessEnvironment(toolEnvironment(extra));
     if (input.isNull())
         process.setStandardInputFile(QProcess::nullDevice());
-    process.start(
-            QStringLiteral("/bin/sh"),
-            QStringList {QStringLiteral("-c"),
-                         QStringLiteral("ulimit -c unlimited 2>/dev/null; exec \"$0\" \"$@\""),
-                         QStringLiteral(DROVIK_TOOL_PATH)}
-                    + arguments);
+    process.start(program, arguments);
     if (!input.isNull()) {
         process.write(input);
         process.closeWriteChannel();
@@ -54,11 +64,70 @@ inline ToolRun runTool(const QStringList &arguments, const QMap<QString, QString
         run.code = process.exitCode();
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
-    run.report = QStringLiteral("drovik %1 -> %2\n%3%4")
-                         .arg(arguments.join(QLatin1Char(' ')))
+    run.report = QStringLiteral("%1 %2 -> %3\n%4%5")
+                         .arg(program, arguments.join(QLatin1Char(' ')))
                          .arg(run.code)
                          .arg(QString::fromUtf8(run.out), QString::fromUtf8(run.err));
     return run;
+}
+
+// Runs the tool through a shell that first lifts the core size limit, so that
+// a limit found later is the tool's own doing.
+inline ToolRun runTool(const QStringList &arguments, const QMap<QString, QString> &extra = {},
+                       const QByteArray &input = QByteArray())
+{
+    return runProgram(QStringLiteral("/bin/sh"),
+                      QStringList {QStringLiteral("-c"),
+                                   QStringLiteral("ulimit -c unlimited 2>/dev/null; "
+                                                  "exec \"$0\" \"$@\""),
+                                   QStringLiteral(DROVIK_TOOL_PATH)}
+                              + arguments,
+                      extra, input);
+}
+
+// Words split at separator, each word F replaced by file.
+inline QStringList wordsFor(const QString &words, const QString &file,
+                            QChar separator = QLatin1Char(' '))
+{
+    QStringList arguments = words.split(separator, Qt::SkipEmptyParts);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F$")), file);
+    return arguments;
+}
+
+// A shell script the tool can run as an editor or a password command.
+inline QString executable(testutil::Files &files, const QString &body)
+{
+    const QString path = files.write(QByteArrayLiteral("#!/bin/sh\n") + body.toUtf8() + '\n');
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+    return path;
+}
+
+// Every value the library loads from a copy of path, by key path; stored
+// switch and data keys left out. Empty when the password does not open it.
+inline QVariantMap loadedValues(testutil::Files &files, const QString &path,
+                                const QByteArray &password, bool *opened = nullptr)
+{
+    QSettings fresh(files.copy(path), QSettings::IniFormat);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // As a Qt 6 program reads it: raw text as UTF-8.
+    fresh.setIniCodec("UTF-8");
+#endif
+    QVariantMap tree, values;
+    const bool loaded = Drovik::getFileData(&fresh, password, &tree);
+    if (opened)
+        *opened = loaded;
+    const QVariantMap sections = tree.value(QStringLiteral("sections")).toMap();
+    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
+        if (section.key() == QLatin1String("packed-file"))
+            continue;
+        const QVariantMap params = section.value().toMap().value(QStringLiteral("params")).toMap();
+        for (auto param = params.cbegin(); param != params.cend(); ++param) {
+            const QVariant value = param.value().toMap().value(QStringLiteral("value"));
+            if (value.isValid() && !param.key().startsWith(QLatin1String("packed-")))
+                values.insert(section.key() + QLatin1Char('/') + param.key(), value);
+        }
+    }
+    return values;
 }
 
 #endif // DROVIK_TESTS_TOOL_RUNNER_H

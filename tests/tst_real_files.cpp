@@ -1,4 +1,3 @@
-#include "testutil.h"
 #include "tool_runner.h"
 
 #include <QtTest/QtTest>
@@ -15,8 +14,8 @@ const QByteArray newPassword = QByteArrayLiteral("corpus-new-pw");
 
 // One file of tests/data/corpus and the keys the commands aim at: K a key of a
 // section with a plain ASCII name (so a scripted editor can find it), Q a key
-// inside stored protection, U what to unprotect, M a key inside a part marked
-// by hand. An empty field leaves out the commands that need it.
+// inside stored protection, U what to unprotect (a key, "S/" or "*"), M a key
+// inside a part marked by hand. An empty field leaves out the commands that need it.
 struct Sample
 {
     const char *file, *k, *q, *u, *m;
@@ -24,20 +23,20 @@ struct Sample
 
 // clang-format off
 const Sample samples[] = {
-    {"app-written",       "network/proxyHost", "",                  "",                     ""},
-    {"admin-notes",       "database/password", "",                  "",                     ""},
-    {"windows-crlf",      "License/Key",       "",                  "",                     ""},
-    {"unicode",           "Benutzer/name",     "",                  "",                     ""},
-    {"odd-names",         "paths/url",         "",                  "",                     ""},
-    {"junk-lines",        "limits/maxJobs",    "",                  "",                     ""},
-    {"broken-header",     "service/name",      "",                  "",                     ""},
-    {"marked-section",    "net/port",          "",                  "--section auth",       "auth/pass"},
-    {"marked-param",      "alerts/to",         "",                  "--key smtp/password",  "smtp/password"},
-    {"marked-file",       "schedule/cron",     "",                  "--file",               "storage/secretKey"},
-    {"protected-param",   "db/host",           "db/password",       "--key db/password",    ""},
-    {"protected-section", "web/workers",       "vault/token",       "--section vault",      ""},
-    {"protected-file",    "mail/host",         "api/secret",        "--file",               ""},
-    {"mixed-levels",      "ui/theme",          "payment/apiSecret", "--key client/token",   "proxy/password"},
+    {"app-written",       "network/proxyHost", "",                  "",               ""},
+    {"admin-notes",       "database/password", "",                  "",               ""},
+    {"windows-crlf",      "License/Key",       "",                  "",               ""},
+    {"unicode",           "Benutzer/name",     "",                  "",               ""},
+    {"odd-names",         "paths/url",         "",                  "",               ""},
+    {"junk-lines",        "limits/maxJobs",    "",                  "",               ""},
+    {"broken-header",     "service/name",      "",                  "",               ""},
+    {"marked-section",    "net/port",          "",                  "auth/",          "auth/pass"},
+    {"marked-param",      "alerts/to",         "",                  "smtp/password",  "smtp/password"},
+    {"marked-file",       "schedule/cron",     "",                  "*",              "storage/secretKey"},
+    {"protected-param",   "db/host",           "db/password",       "db/password",    ""},
+    {"protected-section", "web/workers",       "vault/token",       "vault/",         ""},
+    {"protected-file",    "mail/host",         "api/secret",        "*",              ""},
+    {"mixed-levels",      "ui/theme",          "payment/apiSecret", "client/token",   "proxy/password"},
 };
 // clang-format on
 
@@ -158,17 +157,9 @@ View tst_RealFiles::view(const QString &path, const QByteArray &pw)
             view.stored.insert(key, comparable(settings.value(key)));
     }
     view.all = view.stored;
-    QVariantMap tree;
-    view.opened = Drovik::getFileData(&settings, pw, &tree);
-    const QVariantMap sections = tree.value(QStringLiteral("sections")).toMap();
-    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
-        const QVariantMap params = section.value().toMap().value(QStringLiteral("params")).toMap();
-        for (auto param = params.cbegin(); param != params.cend(); ++param) {
-            const QVariant value = param.value().toMap().value(QStringLiteral("value"));
-            if (value.isValid() && !isLayoutKey(section.key(), param.key()))
-                view.all.insert(section.key() + QLatin1Char('/') + param.key(), comparable(value));
-        }
-    }
+    const QVariantMap loaded = loadedValues(m_files, path, pw, &view.opened);
+    for (auto it = loaded.cbegin(); it != loaded.cend(); ++it)
+        view.all.insert(it.key(), comparable(it.value()));
     return view;
 }
 
@@ -194,29 +185,20 @@ void tst_RealFiles::writingCommand_data()
     QTest::addColumn<QString>("marked");
 
     for (const Sample &sample : samples) {
-        const QString k = QLatin1String(sample.k);
+        const QString k = QLatin1String(sample.k), q = QLatin1String(sample.q);
         const QString u = QLatin1String(sample.u);
-        const QMap<QString, QString> fields {{u"$K"_s, k},
-                                             {u"$S"_s, k.section(QLatin1Char('/'), 0, 0)},
-                                             {u"$Q"_s, QLatin1String(sample.q)},
-                                             {u"$U"_s, u}};
-        // What unprotect aims at, as a target.
-        const QString unprotected = u.startsWith(QLatin1String("--key ")) ? u.mid(6)
-                : u.startsWith(QLatin1String("--section ")) ? u.mid(10) + QLatin1Char('/')
-                : u.isEmpty()                               ? u
-                                                            : u"*"_s;
+        const QString unprotect = u == QLatin1String("*") ? u"--file"_s
+                : u.endsWith(QLatin1Char('/'))            ? u"--section "_s + u.chopped(1)
+                                                          : u"--key "_s + u;
         for (const Command &command : commands) {
-            QString words = QLatin1String(command.words);
-            QString target = QLatin1String(command.target);
-            bool complete = true;
-            for (auto field = fields.cbegin(); field != fields.cend(); ++field) {
-                if (words.contains(field.key()))
-                    complete = complete && !field.value().isEmpty();
-                words.replace(field.key(), field.value());
-                target.replace(field.key(), field.key() == u"$U"_s ? unprotected : field.value());
-            }
-            if (!complete)
+            QString words = QLatin1String(command.words), target = QLatin1String(command.target);
+            if ((words.contains(u"$Q"_s) && q.isEmpty())
+                || (words.contains(u"$U"_s) && u.isEmpty()))
                 continue;
+            for (QString *text : {&words, &target}) {
+                text->replace(u"$K"_s, k).replace(u"$S"_s, k.section(QLatin1Char('/'), 0, 0));
+                text->replace(u"$Q"_s, q).replace(u"$U"_s, text == &words ? unprotect : u);
+            }
             QTest::addRow("%s/%s", sample.file, command.tag)
                     << QString::fromLatin1(sample.file)
                     << words.split(QLatin1Char(' '), Qt::SkipEmptyParts) << target << command.expect

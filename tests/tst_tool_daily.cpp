@@ -1,9 +1,7 @@
-#include "testutil.h"
+#include "tool_runner.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QDirIterator>
-#include <QtCore/QProcess>
-#include <QtCore/QRegularExpression>
 #include <QtCore/QStandardPaths>
 #include <QtTest/QtTest>
 
@@ -23,49 +21,13 @@ const QByteArray sample = QByteArrayLiteral("[net]\nhost=alpha\nport=8080\nlist=
                                             "[db]\nuser=admin\npass=s3cret\n"
                                             "[my-app.x]\nkey.one=1\n");
 
-struct Run
+// The tool on words (F: the file), the password (unless null) in DROVIK_PASSWORD.
+ToolRun drovik(const QString &words, const QString &file, const QByteArray &pw = password,
+               const QByteArray &input = QByteArray(), QMap<QString, QString> extra = {})
 {
-    int code = -1;
-    QByteArray out;
-    QString report;
-};
-
-// Runs program without a terminal, the password (unless null) in DROVIK_PASSWORD.
-Run run(const QString &program, const QStringList &arguments, const QByteArray &pw = password,
-        const QByteArray &input = QByteArray(), const QStringList &extraEnvironment = {})
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(u"DROVIK_PASSWORD"_s);
     if (!pw.isNull())
-        environment.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(pw));
-    environment.insert(u"PATH"_s,
-                       QFileInfo(tool).absolutePath() + u":"_s + environment.value(u"PATH"_s));
-    for (const QString &entry : extraEnvironment)
-        environment.insert(entry.section(QLatin1Char('='), 0, 0),
-                           entry.section(QLatin1Char('='), 1));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    Run result;
-    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
-        result.code = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.report = QStringLiteral("%1 %2 -> %3\n%4%5")
-                            .arg(program, arguments.join(QLatin1Char(' ')))
-                            .arg(result.code)
-                            .arg(QString::fromUtf8(result.out),
-                                 QString::fromUtf8(process.readAllStandardError()));
-    return result;
-}
-
-Run drovik(const QString &words, const QString &file, const QByteArray &pw = password,
-           const QByteArray &input = QByteArray())
-{
-    QStringList arguments = words.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    arguments.replaceInStrings(QRegularExpression(u"^F$"_s), file);
-    return run(tool, arguments, pw, input);
+        extra.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(pw));
+    return runTool(wordsFor(words, file), extra, input);
 }
 
 // Every file below dir with its bytes: what "nothing written" compares.
@@ -85,7 +47,7 @@ QString prepare(testutil::Files *files, const QByteArray &text, const QString &s
 {
     const QString path = files->write(text);
     for (const QString &words : setup.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const Run done = drovik(words, path);
+        const ToolRun done = drovik(words, path);
         if (done.code != 0)
             qFatal("setup failed: %s", qPrintable(done.report));
     }
@@ -96,25 +58,15 @@ QString prepare(testutil::Files *files, const QByteArray &text, const QString &s
 // type: a double that came back as an integer differs here.
 QMap<QString, QString> typedValues(testutil::Files *files, const QString &path)
 {
-    const QSettings fresh(files->copy(path), QSettings::IniFormat);
-    QVariantMap tree;
-    if (!Drovik::getFileData(&fresh, password, &tree))
-        return {{u"load"_s, u"failed"_s}};
-    QMap<QString, QString> values;
-    const QVariantMap sections = tree.value(u"sections"_s).toMap();
-    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
-        const QVariantMap params = section.value().toMap().value(u"params"_s).toMap();
-        for (auto param = params.cbegin(); param != params.cend(); ++param) {
-            const QVariant value = param.value().toMap().value(u"value"_s);
-            // A protected section's node still holds its stored switch and data keys.
-            if (value.isValid() && !param.key().startsWith(u"packed-"_s))
-                values.insert(section.key() + u"/"_s + param.key(),
-                              QLatin1String(value.typeName()) + u" "_s
-                                      + (value.userType() == QMetaType::QStringList
-                                                 ? value.toStringList().join(u"|"_s)
-                                                 : value.toString()));
-        }
-    }
+    bool opened = false;
+    const QVariantMap loaded = loadedValues(*files, path, password, &opened);
+    QMap<QString, QString> values {{u"load"_s, opened ? u"done"_s : u"failed"_s}};
+    for (auto it = loaded.cbegin(); it != loaded.cend(); ++it)
+        values.insert(it.key(),
+                      QLatin1String(it.value().typeName()) + u" "_s
+                              + (it.value().userType() == QMetaType::QStringList
+                                         ? it.value().toStringList().join(u"|"_s)
+                                         : it.value().toString()));
     return values;
 }
 
@@ -150,7 +102,7 @@ QStringList candidates(const QString &shell, const QString &line)
              {u"-N"_s, u"-c"_s, u"source $argv[1]; complete -C $argv[2]"_s,
               completions + u"drovik.fish"_s}},
             {u"zsh"_s, {u"-f"_s, u"-c"_s, QString::fromLatin1(zshDriver), completions}}};
-    const Run done = run(shell, invocations.value(shell) + QStringList(line), QByteArray());
+    const ToolRun done = runProgram(shell, invocations.value(shell) + QStringList(line));
     QStringList names;
     for (const QString &entry : QString::fromUtf8(done.out).split(QLatin1Char('\n')))
         names.append(entry.section(QLatin1Char('\t'), 0, 0)); // fish adds a description
@@ -221,14 +173,16 @@ void tst_ToolDaily::exec()
     testutil::Files files;
     const QString path = prepare(&files, ungrouped + sample, setup);
     const QMap<QString, QByteArray> before = snapshot(QFileInfo(path).absolutePath());
-    QStringList words = arguments.split(QLatin1Char(' '));
-    words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
+    QStringList words = wordsFor(arguments, path);
     if (!command.isEmpty())
         words << u"--"_s << command;
+    QMap<QString, QString> extra {{u"DROVIK_ANYTHING"_s, u"x"_s}};
+    if (!pw.isNull())
+        extra.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(pw));
     // Through a shell, which reports a death by signal as 128 + N.
-    const Run done = run(
+    const ToolRun done = runProgram(
             u"sh"_s, QStringList {u"-c"_s, u"\"$@\"; echo \"status=$?\""_s, u"sh"_s, tool} + words,
-            pw, QByteArray(), {u"DROVIK_ANYTHING=x"_s});
+            extra);
     QStringList lines = QString::fromUtf8(done.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY2(!lines.isEmpty(), qPrintable(done.report));
     QCOMPARE(lines.takeLast(), QStringLiteral("status=%1").arg(status));
@@ -315,7 +269,7 @@ void tst_ToolDaily::applyRoundTrip()
     testutil::Files files;
     const QString source = prepare(&files, text, setup);
     const QString target = files.write(QByteArray());
-    const Run done
+    const ToolRun done
             = drovik(u"apply F -"_s, target, password, drovik(u"show --json F"_s, source).out);
     QVERIFY2(done.code == 0, qPrintable(done.report));
     // Every value with its kind, as the library loads it, and every part's
@@ -387,7 +341,7 @@ void tst_ToolDaily::apply()
     testutil::Files files;
     const QString path = prepare(&files, ungrouped + sample, setup);
     const QByteArray before = testutil::Files::bytes(path);
-    const Run done = drovik(u"apply F"_s, path, pw, document);
+    const ToolRun done = drovik(u"apply F"_s, path, pw, document);
     QVERIFY2(done.code == status, qPrintable(done.report));
     QVERIFY2(done.report.contains(fault), qPrintable(done.report));
     if (status != 0)

@@ -3,7 +3,6 @@
 // outlives a signal, every password source is taken in its order, and
 // passwords are never empty by accident nor typed once where a typo would
 // lock the file for good.
-#include "testutil.h"
 #include "tool_runner.h"
 
 #include <QtCore/QDir>
@@ -25,22 +24,36 @@ const QByteArray password = QByteArrayLiteral("right-pw");
 const QByteArray plainIni
         = QByteArrayLiteral("[log]\nlevel=debug\n\n[net]\nhost=alpha\nport=8080\n");
 
-QString executable(testutil::Files &files, const QString &body)
+// A copy of the plain file with net protected under the right password.
+QString protectedFile(testutil::Files &files)
 {
-    const QString path = files.write(QByteArrayLiteral("#!/bin/sh\n") + body.toUtf8() + '\n');
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
-    return path;
+    const QString path = files.write(plainIni);
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        if (!Drovik::encryptSection(&settings, u"net"_s, password))
+            return QString();
+    }
+    return files.copy(path);
 }
 
-// Every stored key as "key=value", sorted: what a fresh QSettings reads.
-QString storedText(testutil::Files &files, const QString &path)
+// Every value the library loads, sorted, as "key=value" (typed values as
+// "key=type:value"), and whether the keys outside the protection are ours.
+QString loadedText(testutil::Files &files, const QString &path)
 {
     QStringList lines;
-    const QVariantMap keys = files.storedKeys(path);
-    for (auto it = keys.cbegin(); it != keys.cend(); ++it)
-        lines.append(it.key() + QLatin1Char('=') + it.value().toString());
+    const QVariantMap values = loadedValues(files, path, password);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        lines.append(it.key() + QLatin1Char('=')
+                     + (it.value().userType() == QMetaType::QString
+                                ? QString()
+                                : QLatin1String(it.value().typeName()) + QLatin1Char(':'))
+                     + it.value().toString());
     return lines.join(QLatin1Char(' '));
 }
+
+// Sets $tool to the tool's pid, in a script the tool runs directly or through sh.
+const char findTool[] = "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
+                        "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n";
 
 // The tool on a new pseudo-terminal, as a shell with job control starts it:
 // in its own process group, in the foreground, below a parent that waits, so
@@ -50,20 +63,15 @@ class TerminalRun
 public:
     TerminalRun(const QStringList &arguments, const QProcessEnvironment &environment)
     {
-        std::vector<QByteArray> strings {QByteArrayLiteral(DROVIK_TOOL_PATH)};
-        for (const QString &argument : arguments)
-            strings.push_back(argument.toLocal8Bit());
-        const std::size_t count = strings.size();
-        for (const QString &entry : environment.toStringList())
-            strings.push_back(entry.toLocal8Bit());
+        // env -i: the tool gets exactly the environment given.
+        std::vector<QByteArray> strings {"/usr/bin/env", "-i"};
+        for (const QString &word :
+             environment.toStringList() + QStringList(QStringLiteral(DROVIK_TOOL_PATH)) + arguments)
+            strings.push_back(word.toLocal8Bit());
         std::vector<char *> argv;
-        std::vector<char *> envp;
-        for (std::size_t i = 0; i < strings.size(); ++i) {
-            (i < count ? argv : envp).push_back(strings[i].data());
-            if (i + 1 == count)
-                argv.push_back(nullptr);
-        }
-        envp.push_back(nullptr);
+        for (QByteArray &string : strings)
+            argv.push_back(string.data());
+        argv.push_back(nullptr);
         // The status comes back through a pipe: the test's own child handling
         // (QProcess's) may reap the process first.
         int status[2];
@@ -81,7 +89,7 @@ public:
             std::signal(SIGTTOU, SIG_IGN);
             tcsetpgrp(STDIN_FILENO, getpid());
             std::signal(SIGTTOU, SIG_DFL);
-            execve(argv[0], argv.data(), envp.data());
+            execv(argv[0], argv.data());
             _exit(127);
         }
         int code = 0;
@@ -186,37 +194,63 @@ private:
 
 void tst_ToolSecrets::editMerges_data()
 {
-    QTest::addColumn<QString>(
-            "script"); // the editor: $1 the copy; "$TOOL" set "$FILE" runs meanwhile
+    QTest::addColumn<QString>("script"); // the editor: $1 the copy; SET runs the tool meanwhile
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>(
-            "stored"); // after the edit; for a failure, the concurrent change alone
+    QTest::addColumn<QString>("loaded"); // afterwards; for a failure, the concurrent change alone
 
+    const QString before = u"log/level=debug net/host=alpha net/id=qlonglong:7 net/port=8080"_s;
     // clang-format off
-    QTest::newRow("same-key-changed-meanwhile")   << "sed -i s/^port=8080/port=9090/ \"$1\"; SET net/port 9999"      << 2 << "log/level=debug net/host=alpha net/port=9999";
-    QTest::newRow("same-key-deleted-meanwhile")   << "sed -i /^host=/d \"$1\"; SET net/host beta"                     << 2 << "log/level=debug net/host=beta net/port=8080";
-    QTest::newRow("both-made-the-same-change")    << "sed -i s/^port=8080/port=9999/ \"$1\"; SET net/port 9999"      << 0 << "log/level=debug net/host=alpha net/port=9999";
-    QTest::newRow("other-key-changed-meanwhile")  << "sed -i s/^port=8080/port=9090/ \"$1\"; SET log/level info"     << 0 << "log/level=info net/host=alpha net/port=9090";
-    QTest::newRow("section-deleted-key-added")    << "sed -i '/^\\[net\\]/d; /^host=/d; /^port=/d' \"$1\"; SET net/new 1" << 0 << "log/level=debug net/new=1";
-    QTest::newRow("line-without-equals")         << "echo 'port 9090' >> \"$1\"; SET log/level info"               << 2 << "log/level=info net/host=alpha net/port=8080";
+    QTest::newRow("typed-protected-value")       << "sed -i 's/^id=7$/id=9/' \"$1\""                 << 0 << "log/level=debug net/host=alpha net/id=qlonglong:9 net/port=8080";
+    QTest::newRow("delete-key")                  << "sed -i '/^host=/d' \"$1\""                      << 0 << "log/level=debug net/id=qlonglong:7 net/port=8080";
+    QTest::newRow("add-key")                     << "sed -i 's/^\\[net\\]$/[net]\\ntimeout=5/' \"$1\"" << 0 << before + u" net/timeout=5"_s;
+    QTest::newRow("delete-section")              << "sed -i '/^\\[log\\]$/d; /^level=/d' \"$1\""     << 0 << "net/host=alpha net/id=qlonglong:7 net/port=8080";
+    QTest::newRow("no-change")                   << "true"                                           << 0 << before;
+    QTest::newRow("ungrouped-key-ignored")       << "sed -i '1i newtop=2' \"$1\""                    << 0 << before;
+    QTest::newRow("editor-fails")                << "echo 'port=1' >> \"$1\"; exit 3"                << 2 << before;
+    QTest::newRow("same-key-changed-meanwhile")  << "sed -i s/^port=8080/port=9090/ \"$1\"; SET net/port 9999"  << 2 << "log/level=debug net/host=alpha net/id=qlonglong:7 net/port=9999";
+    QTest::newRow("same-key-deleted-meanwhile")  << "sed -i /^host=/d \"$1\"; SET net/host beta"                 << 2 << "log/level=debug net/host=beta net/id=qlonglong:7 net/port=8080";
+    QTest::newRow("both-made-the-same-change")   << "sed -i s/^port=8080/port=9999/ \"$1\"; SET net/port 9999"  << 0 << "log/level=debug net/host=alpha net/id=qlonglong:7 net/port=9999";
+    QTest::newRow("other-key-changed-meanwhile") << "sed -i s/^port=8080/port=9090/ \"$1\"; SET log/level info" << 0 << "log/level=info net/host=alpha net/id=qlonglong:7 net/port=9090";
+    QTest::newRow("section-deleted-key-added")   << "sed -i '/^\\[net\\]/d; /^host=/d; /^port=/d; /^id=/d' \"$1\"; SET net/new 1" << 0 << "log/level=debug net/new=1";
+    QTest::newRow("line-without-equals")         << "echo 'port 9090' >> \"$1\"; SET log/level info"           << 2 << "log/level=info net/host=alpha net/id=qlonglong:7 net/port=8080";
     // clang-format on
 }
 
+// The editor sees a private 0600 copy in a 0700 directory that is gone
+// afterwards; only what the user changed is applied, onto the file as it is
+// then; a key outside any section is kept and never part of the edit.
 void tst_ToolSecrets::editMerges()
 {
     QFETCH(QString, script);
     QFETCH(int, code);
-    QFETCH(QString, stored);
-    script.replace(u"SET"_s, u"\"$TOOL\" set \"$FILE\""_s);
-    const QString path = m_files.write(plainIni);
+    QFETCH(QString, loaded);
+    const QString path = m_files.write("top=1\n" + plainIni + "id=7\n");
+    const QMap<QString, QString> pw {{u"DROVIK_PASSWORD"_s, QString::fromLatin1(password)}};
+    QVERIFY(runTool(wordsFor(u"protect F --key net/id"_s, path), pw).code == 0
+            && runTool(wordsFor(u"set F net/id --type int 7"_s, path), pw).code == 0);
+    const QByteArray before = testutil::Files::bytes(path);
+    const QString modes = m_files.newPath();
     const QTemporaryDir scratch;
+    const QString set = u"DROVIK_PASSWORD=%1 %2 set %3"_s.arg(
+            QString::fromLatin1(password), QStringLiteral(DROVIK_TOOL_PATH), path);
+    const QString editor = executable(m_files,
+                                      u"stat -c %a \"$1\" \"${1%/*}\" > '%1'\n%2"_s.arg(
+                                              modes, script.replace(u"SET"_s, set)));
     const ToolRun run = runTool({u"edit"_s, path},
-                                {{u"EDITOR"_s, executable(m_files, script)},
-                                 {u"TOOL"_s, QStringLiteral(DROVIK_TOOL_PATH)},
-                                 {u"FILE"_s, path},
-                                 {u"TMPDIR"_s, scratch.path()}});
+                                {{u"EDITOR"_s, editor},
+                                 {u"TMPDIR"_s, scratch.path()},
+                                 {u"DROVIK_PASSWORD"_s, QString::fromLatin1(password)}});
     QVERIFY2(run.code == code, qPrintable(run.report));
-    QCOMPARE(storedText(m_files, path), stored);
+    QCOMPARE(testutil::Files::bytes(modes), QByteArray("600\n700\n"));
+    QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    if (script == QLatin1String("true") || (code != 0 && !script.contains(set)))
+        QCOMPARE(testutil::Files::bytes(path), before);
+    QCOMPARE(loadedText(m_files, path), loaded);
+    const QVariantMap stored = m_files.storedKeys(path);
+    QCOMPARE(stored.value(u"top"_s).toString(), u"1"_s);
+    QVERIFY(!stored.contains(u"newtop"_s));
+    QVERIFY(stored.contains(u"net/packed-param-data/id"_s) || !loaded.contains(u"net/id"_s));
 }
 
 void tst_ToolSecrets::editorGetsNoSecret()
@@ -225,13 +259,12 @@ void tst_ToolSecrets::editorGetsNoSecret()
     // from the environment for use.
     const QString path = m_files.write(plainIni);
     const QString seen = m_files.newPath();
-    const QString editor = executable(
-            m_files,
-            QStringLiteral(
-                    "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
-                    "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
-                    "{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } > '%1'")
-                    .arg(seen));
+    const QString editor
+            = executable(m_files,
+                         QLatin1String(findTool)
+                                 + QStringLiteral("{ env | grep ^DROVIK_; grep -i '^max core' "
+                                                  "/proc/$tool/limits; } > '%1'")
+                                           .arg(seen));
     const ToolRun run = runTool({u"edit"_s, path},
                                 {{u"EDITOR"_s, editor},
                                  {u"DROVIK_PASSWORD"_s, u"pw"_s},
@@ -246,13 +279,12 @@ void tst_ToolSecrets::signalRemovesPrivateCopy_data()
 {
     QTest::addColumn<QString>("arguments"); // F: the file; edit's editor sends the signal
     QTest::addColumn<QString>("signal");
-    QTest::newRow("edit-terminated") << "edit F"
-                                     << "TERM";
-    QTest::newRow("edit-hang-up") << "edit F"
-                                  << "HUP";
+    // clang-format off
+    QTest::newRow("edit-terminated")          << "edit F"                  << "TERM";
+    QTest::newRow("edit-hang-up")             << "edit F"                  << "HUP";
     // The password is read while the working copy of a change exists.
-    QTest::newRow("working-copy-interrupted") << "protect F --section net"
-                                              << "INT";
+    QTest::newRow("working-copy-interrupted") << "protect F --section net" << "INT";
+    // clang-format on
 }
 
 void tst_ToolSecrets::signalRemovesPrivateCopy()
@@ -265,15 +297,11 @@ void tst_ToolSecrets::signalRemovesPrivateCopy()
     const QString editor = executable(
             m_files,
             QStringLiteral("dir=${1%/*}; echo secret > \"$dir/.swp\"; mkdir \"$dir/bak\"; "
-                           "cp \"$1\" \"$dir/bak/\"; sed -i s/8080/1/ \"$1\"\n"
-                           "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
-                           "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
-                           "kill -%1 $tool; sleep 5")
-                    .arg(signal));
-    QStringList words = arguments.split(QLatin1Char(' '));
-    words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
+                           "cp \"$1\" \"$dir/bak/\"; sed -i s/8080/1/ \"$1\"\n%1"
+                           "kill -%2 $tool; sleep 5")
+                    .arg(QLatin1String(findTool), signal));
     const ToolRun run
-            = runTool(words,
+            = runTool(wordsFor(arguments, path),
                       {{u"EDITOR"_s, editor},
                        {u"TMPDIR"_s, scratch.path()},
                        {u"DROVIK_PASSWORD_COMMAND"_s, u"kill -%1 $PPID; sleep 5"_s.arg(signal)}});
@@ -329,21 +357,13 @@ void tst_ToolSecrets::passwordSources()
     QFETCH(QByteArray, input);
     QFETCH(int, code);
     QFETCH(QByteArray, opens);
-    QString path = m_files.write(plainIni);
-    if (arguments.contains(u"|F"_s)) {
-        QSettings settings(path, QSettings::IniFormat);
-        QVERIFY(Drovik::encryptSection(&settings, u"net"_s, password));
-        settings.sync();
-        path = m_files.copy(path);
-    }
+    const QString path
+            = arguments.contains(u"|F"_s) ? protectedFile(m_files) : m_files.write(plainIni);
     const QByteArray before = testutil::Files::bytes(path);
-    QStringList words = arguments.split(QLatin1Char('|'));
-    words.replaceInStrings(QRegularExpression(u"^[FN]$"_s), path);
+    QStringList words = wordsFor(arguments.replace(u"|N"_s, u"|F"_s), path, QLatin1Char('|'));
     words.replaceInStrings(QRegularExpression(u"^P$"_s), m_files.write(password + '\n'));
     words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
-    QMap<QString, QString> extra;
-    for (const QString &entry : environment)
-        extra.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    const QMap<QString, QString> extra = environmentOf(environment);
     const ToolRun run = runTool(words, extra, input);
     QVERIFY2(run.code == code, qPrintable(run.report));
     if (code != 0)
@@ -381,24 +401,14 @@ void tst_ToolSecrets::terminalPrompt()
     QFETCH(QByteArrayList, typed);
     QFETCH(int, code);
     QFETCH(QByteArray, shown);
-    QString path = m_files.write(plainIni);
-    QMap<QString, QString> extra;
-    if (!arguments.startsWith(QLatin1String("protect"))) {
-        QSettings settings(path, QSettings::IniFormat);
-        QVERIFY(Drovik::encryptSection(&settings, u"net"_s, password));
-        settings.sync();
-        path = m_files.copy(path);
-    }
+    QStringList words = arguments.split(QLatin1Char(' '));
+    QMap<QString, QString> extra = environmentOf(words.filter(u"="_s));
+    const QString path = arguments.startsWith(QLatin1String("protect")) ? m_files.write(plainIni)
+                                                                        : protectedFile(m_files);
     if (arguments.startsWith(QLatin1String("passwd")))
         extra.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(password));
     const QByteArray before = testutil::Files::bytes(path);
-    QStringList words = arguments.split(QLatin1Char(' '));
-    while (words.constFirst().contains(QLatin1Char('='))) {
-        const QString entry = words.takeFirst();
-        extra.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
-    }
-    words.replaceInStrings(QRegularExpression(u"^F$"_s), path);
-
+    words = wordsFor(words.filter(QRegularExpression(u"^[^=]*$"_s)).join(QLatin1Char(' ')), path);
     TerminalRun run(words, toolEnvironment(extra));
     QVERIFY(run.started());
     int prompt = 0;
