@@ -1,15 +1,10 @@
-// Writes configuration files at every protection level, or reads them back and
-// checks that they load exactly as they did for their writer. Built with Qt 5
-// and with Qt 6, one build writes and the other reads, so that a file moves
-// between applications of either Qt version without a change in what it holds.
-//
-//   cross_version write DIR    DIR/<case>.ini, and DIR/<case>.tree: the tree as
-//                              the writer loads it
-//   cross_version read DIR     loads every DIR/<case>.ini, compares with .tree
-//
-// Settings are opened as the README asks of applications: Qt 6 as it is, Qt 5
-// reading with the UTF-8 codec. The Qt 5 writer sets no codec, as most Qt 5
-// applications do, so the Qt 6 reader also meets Qt 5's escaped text.
+// Writes configuration files at every protection level ("write DIR": each case
+// as DIR/<case>.ini, with DIR/<case>.tree, the tree as the writer loads it), or
+// loads them and compares with the .tree ("read DIR"). The Qt 5 build writes and
+// the Qt 6 build reads, and the other way round, so that a file moves between
+// applications of either Qt version without a change in what it holds. Readers
+// open settings as the README asks (Qt 5 with the UTF-8 codec); the Qt 5 writer
+// sets no codec, as most Qt 5 applications do, so Qt 6 meets its escaped text.
 #include "testutil.h"
 
 #include <QtCore/QCoreApplication>
