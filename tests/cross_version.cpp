@@ -1,16 +1,13 @@
-// Writes configuration files at every protection level ("write DIR": each case
-// as DIR/<case>.ini, with DIR/<case>.tree, the tree as the writer loads it), or
-// loads them and compares with the .tree ("read DIR"). The Qt 5 build writes and
-// the Qt 6 build reads, and the other way round, so that a file moves between
-// applications of either Qt version without a change in what it holds. Readers
-// open settings as the README asks (Qt 5 with the UTF-8 codec); the Qt 5 writer
-// sets no codec, as most Qt 5 applications do, so Qt 6 meets its escaped text.
+// "write DIR" stores every protection level as DIR/<case>.ini beside the tree
+// the writer loads from it (DIR/<case>.tree); "read DIR" loads each file and
+// compares. The Qt 5 build writes and the Qt 6 build reads, and the other way
+// round, so a file moves between Qt versions without a change in what it holds.
+// Readers open settings as the README asks (Qt 5 with the UTF-8 codec); the Qt 5
+// writer sets no codec, as most Qt 5 applications do, so Qt 6 meets escaped text.
 #include "testutil.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
-
-#include <cstdio>
 
 namespace {
 
@@ -88,7 +85,7 @@ bool treeText(const QString &path, QString *out)
 
 int fail(const QString &message)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(message));
+    qCritical("%s", qPrintable(message));
     return 1;
 }
 

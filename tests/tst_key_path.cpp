@@ -27,7 +27,6 @@ void tst_KeyPath::split_data()
     QTest::newRow("backslash-before-slash") << u"a\\b/c"_s    << true  << u"a"_s    << u"b/c"_s;
     QTest::newRow("slash-before-backslash") << u"a/b\\c"_s    << true  << u"a"_s    << u"b\\c"_s;
     QTest::newRow("empty-section")          << u"/x"_s        << true  << QString() << u"x"_s;
-    QTest::newRow("empty-param")            << u"x/"_s        << true  << u"x"_s    << QString();
     QTest::newRow("no-separator")           << u"a.b:c|d"_s   << false << untouched << untouched;
     // clang-format on
 }
