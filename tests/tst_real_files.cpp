@@ -13,38 +13,23 @@ const QByteArray password = QByteArrayLiteral("corpus-pw");
 const QByteArray newPassword = QByteArrayLiteral("corpus-new-pw");
 const QString corpus = QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/corpus/");
 
-// The rows of a table in tests/data/corpus, split at spaces; "-" stands for
-// an empty field.
-QList<QStringList> rows(const QString &name)
-{
-    QFile file(corpus + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(file.fileName()));
-    QList<QStringList> rows;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        rows.append(QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts));
-        rows.last().replaceInStrings(QRegularExpression(u"^-$"_s), QString());
-    }
-    return rows;
-}
-
-bool matches(const QString &target, const QString &key)
+// What a target aims at: a key, a section as "S/" (its keys), "*" (every key
+// inside a section) or "-" (none).
+QRegularExpression aimedAt(const QString &target)
 {
     if (target == QLatin1String("*"))
-        return key.contains(QLatin1Char('/'));
-    return target.endsWith(QLatin1Char('/')) ? key.startsWith(target) : key == target;
+        return QRegularExpression(u"/"_s);
+    const QString start = u"^"_s + QRegularExpression::escape(target);
+    return QRegularExpression(target.endsWith(QLatin1Char('/')) ? start : start + u"$"_s);
 }
 
 // Values compared as text: a decrypted value keeps its type (an int), the
 // same value stored in plain reads back as text.
 QVariant comparable(const QVariant &value)
 {
-    const int type = value.userType();
-    if (type == QMetaType::QStringList || type == QMetaType::QVariantList)
+    if (value.userType() == QMetaType::QStringList || value.userType() == QMetaType::QVariantList)
         return value.toStringList();
-    return type == QMetaType::QByteArray ? value : QVariant(value.toString());
+    return value.userType() == QMetaType::QByteArray ? value : QVariant(value.toString());
 }
 
 // The configuration as a reader of the file sees it: stored holds the keys
@@ -93,25 +78,31 @@ void tst_RealFiles::writingCommand_data()
     QTest::addColumn<QStringList>("arguments"); // F stands for the file
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("expect");
-    QTest::addColumn<QString>("marked");
+    QTest::addColumn<QString>("marked"); // "-": none
 
-    for (const QStringList &sample : rows(u"targets"_s)) {
-        const QString &k = sample[1], &q = sample[2], &u = sample[3];
+    // Two tables beside the corpus; "-" marks a part a file leaves out.
+    const QSettings commands(corpus + u"commands"_s, QSettings::IniFormat);
+    const QSettings targets(corpus + u"targets"_s, QSettings::IniFormat);
+    if (commands.allKeys().isEmpty() || targets.allKeys().isEmpty())
+        qFatal("the tables beside the corpus are missing");
+    for (const QString &file : targets.allKeys()) {
+        const QStringList part = targets.value(file).toStringList();
+        const QString &k = part[0], &q = part[1], &u = part[2];
         const QString unprotect = u == QLatin1String("*") ? u"--file"_s
                 : u.endsWith(QLatin1Char('/'))            ? u"--section "_s + u.chopped(1)
                                                           : u"--key "_s + u;
-        for (const QStringList &command : rows(u"commands"_s)) {
-            QString words = command.mid(3).join(QLatin1Char(' ')), target = command[1];
-            if ((words.contains(u"$Q"_s) && q.isEmpty())
-                || (words.contains(u"$U"_s) && u.isEmpty()))
+        for (const QString &tag : commands.allKeys()) {
+            const QStringList command = commands.value(tag).toStringList();
+            QString target = command[0], words = command[2];
+            if ((words.contains(u"$Q"_s) && q == QLatin1String("-"))
+                || (words.contains(u"$U"_s) && u == QLatin1String("-")))
                 continue;
             for (QString *text : {&words, &target}) {
                 text->replace(u"$K"_s, k).replace(u"$S"_s, k.section(QLatin1Char('/'), 0, 0));
                 text->replace(u"$Q"_s, q).replace(u"$U"_s, text == &words ? unprotect : u);
             }
-            QTest::addRow("%s/%s", qPrintable(sample[0]), qPrintable(command[0]))
-                    << sample[0] << words.split(QLatin1Char(' ')) << target << command[2]
-                    << sample[4];
+            QTest::addRow("%s/%s", qPrintable(file), qPrintable(tag))
+                    << file << words.split(QLatin1Char(' ')) << target << command[1] << part[3];
         }
     }
 }
@@ -130,12 +121,8 @@ void tst_RealFiles::writingCommand()
     const QString path = files.write(original);
     const View before = view(files, path, password);
     QVERIFY(before.opened);
-    QStringList targeted;
-    for (const QString &key : before.all.keys()) {
-        if (matches(target, key))
-            targeted.append(key);
-    }
-    QVERIFY2(target.isEmpty() || !targeted.isEmpty(), qPrintable(target));
+    const QStringList targeted = before.all.keys().filter(aimedAt(target));
+    QVERIFY2(target == QLatin1String("-") || !targeted.isEmpty(), qPrintable(target));
 
     arguments.replaceInStrings(QRegularExpression(u"^F$"_s), path);
     // The editor gets the decrypted text as its last argument and edits the target.
@@ -146,8 +133,8 @@ void tst_RealFiles::writingCommand()
                                     {u"DROVIK_NEW_PASSWORD"_s, QString::fromLatin1(newPassword)},
                                     {u"EDITOR"_s, editor}});
     if (result.code != 0) {
-        QVERIFY2(result.code > 0, qPrintable(result.report));
-        QVERIFY2(testutil::Files::bytes(path) == original, qPrintable(result.report));
+        QVERIFY2(result.code > 0 && testutil::Files::bytes(path) == original,
+                 qPrintable(result.report));
         return;
     }
 
@@ -158,7 +145,7 @@ void tst_RealFiles::writingCommand()
     if (passwd && after.all.size() > after.stored.size())
         QVERIFY2(!view(files, path, password).opened, qPrintable(result.report));
     QVariantMap expected = before.all;
-    for (const QString &key : std::as_const(targeted)) {
+    for (const QString &key : targeted) {
         if (expect == QLatin1String("gone"))
             expected.remove(key);
         else if (expect == QLatin1String("edited"))
@@ -169,7 +156,7 @@ void tst_RealFiles::writingCommand()
     }
     QCOMPARE(after.all, expected);
     // Any write stores what is marked by hand protected.
-    if (!marked.isEmpty() && !matches(target, marked) && after.all.contains(marked))
+    if (!marked.contains(aimedAt(target)) && after.all.contains(marked))
         QVERIFY2(!after.stored.contains(marked), qPrintable(result.report + marked));
 }
 
