@@ -20,11 +20,11 @@ const QByteArray sample = QByteArrayLiteral("[net]\nhost=alpha\nport=8080\nlist=
 // Setup of sample with protection at two levels.
 const QString layered = QStringLiteral("protect F --section db; protect F --key net/port");
 
-// The tool on words (F: the file), pw in DROVIK_PASSWORD.
-ToolRun drovik(const QString &words, const QString &file, const QByteArray &pw = password,
-               const QByteArray &input = QByteArray())
+// The tool on words (F: the file), the password in DROVIK_PASSWORD.
+ToolRun drovik(const QString &words, const QString &file, const QByteArray &input = QByteArray())
 {
-    return runTool(wordsFor(words, file), {{u"DROVIK_PASSWORD"_s, QString::fromLatin1(pw)}}, input);
+    return runTool(wordsFor(words, file), {{u"DROVIK_PASSWORD"_s, QString::fromLatin1(password)}},
+                   input);
 }
 
 // The names beside path and its bytes: what "nothing written" compares.
@@ -184,7 +184,7 @@ void tst_ToolDaily::atPrompt()
             = prepare(&files, shell == QLatin1String("sh") ? ungrouped + sample : sample, setup);
     const QStringList before = snapshot(path);
     QCOMPARE(printed(shell, line, path), expected.split(QLatin1Char(' '), Qt::SkipEmptyParts));
-    // No password was needed for completion, none was asked, nothing was written.
+    // exec and completion never write, and a refused document changes nothing.
     QCOMPARE(snapshot(path), before);
 }
 
@@ -231,8 +231,7 @@ void tst_ToolDaily::apply()
     const QString path = roundTrip ? files.write(QByteArray()) : source;
     if (roundTrip)
         document = drovik(u"show --json F"_s, source).out;
-    const ToolRun done
-            = drovik(roundTrip ? u"apply F -"_s : u"apply F"_s, path, password, document);
+    const ToolRun done = drovik(roundTrip ? u"apply F -"_s : u"apply F"_s, path, document);
     QVERIFY2(done.code == 0, qPrintable(done.report));
     // Values with their types, and the stored layout as a QSettings that never
     // saw either file reads it.
