@@ -9,6 +9,13 @@
 #include <QtCore/QRegularExpression>
 #include <QtCore/QStringList>
 
+// A file of tests/data/tool: small INI files and their protected forms
+// (password "right-pw"), written once.
+inline QString toolFixture(const QString &name)
+{
+    return QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/tool/%1.ini").arg(name);
+}
+
 // One run of a program, as the tool tests see it.
 struct ToolRun
 {
@@ -76,13 +83,10 @@ inline ToolRun runProgram(const QString &program, const QStringList &arguments,
 inline ToolRun runTool(const QStringList &arguments, const QMap<QString, QString> &extra = {},
                        const QByteArray &input = QByteArray())
 {
-    return runProgram(QStringLiteral("/bin/sh"),
-                      QStringList {QStringLiteral("-c"),
-                                   QStringLiteral("ulimit -c unlimited 2>/dev/null; "
-                                                  "exec \"$0\" \"$@\""),
-                                   QStringLiteral(DROVIK_TOOL_PATH)}
-                              + arguments,
-                      extra, input);
+    const QStringList shell {QStringLiteral("-c"),
+                             QStringLiteral("ulimit -c unlimited 2>/dev/null; exec \"$0\" \"$@\""),
+                             QStringLiteral(DROVIK_TOOL_PATH)};
+    return runProgram(QStringLiteral("/bin/sh"), shell + arguments, extra, input);
 }
 
 // Words split at separator, each word F replaced by file.
@@ -92,6 +96,15 @@ inline QStringList wordsFor(const QString &words, const QString &file,
     QStringList arguments = words.split(separator, Qt::SkipEmptyParts);
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^F$")), file);
     return arguments;
+}
+
+// The tool on words (see wordsFor) with password, unless null, in DROVIK_PASSWORD.
+inline ToolRun runToolOn(const QString &words, const QString &file, const QByteArray &password,
+                         QMap<QString, QString> extra = {}, const QByteArray &input = QByteArray())
+{
+    if (!password.isNull())
+        extra.insert(QStringLiteral("DROVIK_PASSWORD"), QString::fromLatin1(password));
+    return runTool(wordsFor(words, file), extra, input);
 }
 
 // A shell script the tool can run as an editor or a password command.
@@ -128,6 +141,26 @@ inline QVariantMap loadedValues(testutil::Files &files, const QString &path,
         }
     }
     return values;
+}
+
+// loadedValues as "key=value" words in key order; a value that is not text
+// as "key=type:value", a list's items joined by '|'.
+inline QStringList loadedText(testutil::Files &files, const QString &path,
+                              const QByteArray &password)
+{
+    QStringList words;
+    const QVariantMap values = loadedValues(files, path, password);
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QVariant &value = it.value();
+        QString word = it.key() + QLatin1Char('=');
+        if (value.userType() != QMetaType::QString)
+            word += QLatin1String(value.typeName()) + QLatin1Char(':');
+        words << word
+                        + (value.userType() == QMetaType::QStringList
+                                   ? value.toStringList().join(QLatin1Char('|'))
+                                   : value.toString());
+    }
+    return words;
 }
 
 #endif // DROVIK_TESTS_TOOL_RUNNER_H
