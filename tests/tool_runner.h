@@ -9,8 +9,10 @@
 #include <QtCore/QRegularExpression>
 #include <QtCore/QStringList>
 
-// A file of tests/data/tool: small INI files and their protected forms
-// (password "right-pw"), written once.
+// A file of tests/data/tool: small INI files and their protected forms,
+// written once, under this password.
+inline const QByteArray toolPassword = QByteArrayLiteral("right-pw");
+
 inline QString toolFixture(const QString &name)
 {
     return QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/tool/%1.ini").arg(name);
@@ -99,7 +101,8 @@ inline QStringList wordsFor(const QString &words, const QString &file,
 }
 
 // The tool on words (see wordsFor) with password, unless null, in DROVIK_PASSWORD.
-inline ToolRun runToolOn(const QString &words, const QString &file, const QByteArray &password,
+inline ToolRun runToolOn(const QString &words, const QString &file,
+                         const QByteArray &password = toolPassword,
                          QMap<QString, QString> extra = {}, const QByteArray &input = QByteArray())
 {
     if (!password.isNull())

@@ -20,7 +20,7 @@
 
 namespace {
 
-const QByteArray password = QByteArrayLiteral("right-pw");
+const QByteArray password = toolPassword;
 const QByteArray plainIni = testutil::Files::bytes(toolFixture(QStringLiteral("plain")));
 
 // A copy of the plain file with net protected under the right password.
@@ -158,8 +158,6 @@ private slots:
     void initTestCase() { QVERIFY(m_files.isValid()); }
     void editMerges_data();
     void editMerges();
-    void signalRemovesPrivateCopy_data();
-    void signalRemovesPrivateCopy();
     void passwordSources_data();
     void passwordSources();
     void terminalPrompt_data();
@@ -171,7 +169,8 @@ private:
 
 void tst_ToolSecrets::editMerges_data()
 {
-    QTest::addColumn<QString>("script"); // the editor: $1 the copy; SET runs the tool meanwhile
+    QTest::addColumn<QString>(
+            "script"); // the editor: $1 the copy, $tool the tool; SET runs the tool meanwhile
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("loaded"); // afterwards; for a failure, the concurrent change alone
 
@@ -179,9 +178,7 @@ void tst_ToolSecrets::editMerges_data()
             = u"log/level=debug net/host=alpha.example net/id=qlonglong:7 net/port=8080"_s;
     // clang-format off
     QTest::newRow("typed-protected-value")       << "sed -i 's/^id=7$/id=9/' \"$1\""                 << 0 << "log/level=debug net/host=alpha.example net/id=qlonglong:9 net/port=8080";
-    QTest::newRow("delete-key")                  << "sed -i '/^host=/d' \"$1\""                      << 0 << "log/level=debug net/id=qlonglong:7 net/port=8080";
     QTest::newRow("add-key")                     << "sed -i 's/^\\[net\\]$/[net]\\ntimeout=5/' \"$1\"" << 0 << before + u" net/timeout=5"_s;
-    QTest::newRow("delete-section")              << "sed -i '/^\\[log\\]$/d; /^level=/d' \"$1\""     << 0 << "net/host=alpha.example net/id=qlonglong:7 net/port=8080";
     QTest::newRow("no-change")                   << "true"                                           << 0 << before;
     QTest::newRow("ungrouped-key-ignored")       << "sed -i '1i newtop=2' \"$1\""                    << 0 << before;
     QTest::newRow("editor-fails")                << "echo 'port=1' >> \"$1\"; exit 3"                << 2 << before;
@@ -190,6 +187,9 @@ void tst_ToolSecrets::editMerges_data()
     QTest::newRow("both-made-the-same-change")   << "sed -i s/^port=8080/port=9999/ \"$1\"; SET net/port 9999"  << 0 << "log/level=debug net/host=alpha.example net/id=qlonglong:7 net/port=9999";
     QTest::newRow("other-key-changed-meanwhile") << "sed -i s/^port=8080/port=9090/ \"$1\"; SET log/level info" << 0 << "log/level=info net/host=alpha.example net/id=qlonglong:7 net/port=9090";
     QTest::newRow("section-deleted-key-added")   << "sed -i '/^\\[net\\]/d; /^host=/d; /^port=/d; /^id=/d' \"$1\"; SET net/new 1" << 0 << "log/level=debug net/new=1";
+    // A signal ends the edit: nothing applied, the private copy gone.
+    QTest::newRow("edit-terminated")             << "sed -i s/8080/1/ \"$1\"; kill -TERM $tool; sleep 5"       << -1 << before;
+    QTest::newRow("edit-hang-up")                << "sed -i s/8080/1/ \"$1\"; kill -HUP $tool; sleep 5"        << -1 << before;
     QTest::newRow("line-without-equals")         << "echo 'port 9090' >> \"$1\"; SET log/level info"           << 2 << "log/level=info net/host=alpha.example net/id=qlonglong:7 net/port=8080";
     // clang-format on
 }
@@ -213,11 +213,13 @@ void tst_ToolSecrets::editMerges()
     const QString editor = executable(
             m_files,
             u"stat -c %a \"$1\" \"${1%/*}\" > '%1'\n%2"
-            u"{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } >> '%1'\n%3"_s.arg(
-                    seen, QLatin1String(findTool),
-                    script.replace(u"SET"_s,
-                                   u"DROVIK_PASSWORD=%1 drovik set %2"_s.arg(
-                                           QString::fromLatin1(password), path))));
+            u"{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } >> '%1'\n"
+            // What editors leave beside the file: a swap file, a backup directory.
+            u"dir=${1%/*}; echo secret > \"$dir/.swp\"; mkdir -p \"$dir/bak\"; cp \"$1\" \"$dir/bak/\"\n%3"_s
+                    .arg(seen, QLatin1String(findTool),
+                         script.replace(u"SET"_s,
+                                        u"DROVIK_PASSWORD=%1 drovik set %2"_s.arg(
+                                                QString::fromLatin1(password), path))));
     const ToolRun run = runToolOn(u"edit F"_s, path, password,
                                   {{u"EDITOR"_s, editor},
                                    {u"TMPDIR"_s, scratch.path()},
@@ -234,40 +236,6 @@ void tst_ToolSecrets::editMerges()
     QCOMPARE(stored.value(u"top"_s).toString(), u"1"_s);
     QVERIFY(!stored.contains(u"newtop"_s));
     QVERIFY(stored.contains(u"net/packed-param-data/id"_s) || !loaded.contains(u"net/id"_s));
-}
-
-void tst_ToolSecrets::signalRemovesPrivateCopy_data()
-{
-    QTest::addColumn<QString>("arguments"); // F: the file; edit's editor sends the signal
-    QTest::addColumn<QString>("signal");
-    // clang-format off
-    QTest::newRow("edit-terminated")          << "edit F"                  << "TERM";
-    QTest::newRow("edit-hang-up")             << "edit F"                  << "HUP";
-    // The password is read while the working copy of a change exists.
-    QTest::newRow("working-copy-interrupted") << "protect F --section net" << "INT";
-    // clang-format on
-}
-
-void tst_ToolSecrets::signalRemovesPrivateCopy()
-{
-    QFETCH(QString, arguments);
-    QFETCH(QString, signal);
-    const QString path = m_files.write(plainIni);
-    const QTemporaryDir scratch;
-    // What editors leave beside the file: a swap file, a backup directory.
-    const QString editor = executable(m_files,
-                                      u"dir=${1%/*}; echo secret > \"$dir/.swp\"; mkdir "
-                                      u"\"$dir/bak\"; cp \"$1\" \"$dir/bak/\"; "
-                                      u"sed -i s/8080/1/ \"$1\"\n%1kill -%2 $tool; sleep 5"_s.arg(
-                                              QLatin1String(findTool), signal));
-    const ToolRun run
-            = runToolOn(arguments, path, QByteArray(),
-                        {{u"EDITOR"_s, editor},
-                         {u"TMPDIR"_s, scratch.path()},
-                         {u"DROVIK_PASSWORD_COMMAND"_s, u"kill -%1 $PPID; sleep 5"_s.arg(signal)}});
-    QVERIFY2(run.code == -1, qPrintable(run.report));
-    QCOMPARE(leftIn(scratch.path()), QStringList());
-    QCOMPARE(testutil::Files::bytes(path), plainIni);
 }
 
 void tst_ToolSecrets::passwordSources_data()
@@ -300,6 +268,8 @@ void tst_ToolSecrets::passwordSources_data()
     QTest::newRow("empty-file")                << "protect|N|--section|log|--password-file|E"            << QStringList() << none << 2 << none;
     QTest::newRow("empty-standard-input")      << "protect|N|--section|log|--password-file|-"            << QStringList() << QByteArray("\n") << 2 << none;
     QTest::newRow("no-password-option")        << "protect|N|--section|log|--no-password"                << empty << none << 0 << QByteArray("");
+    // The password is read while the working copy of a change exists.
+    QTest::newRow("command-interrupted")       << "protect|N|--section|log|--password-command|kill -INT $PPID; sleep 5" << QStringList() << none << -1 << none;
     QTest::newRow("passwd-new-command")        << "passwd|F|--password-file|P|--new-password-command|echo new-pw" << QStringList() << none << 0 << QByteArray("new-pw");
     QTest::newRow("passwd-new-standard-input") << "passwd|F|--new-password-file|-"                       << right << QByteArray("new-pw\n") << 0 << QByteArray("new-pw");
     QTest::newRow("passwd-new-variable")       << "passwd|F|--password-file|P"                           << QStringList{u"DROVIK_NEW_PASSWORD=new-pw"_s} << none << 0 << QByteArray("new-pw");
@@ -309,8 +279,9 @@ void tst_ToolSecrets::passwordSources_data()
     // clang-format on
 }
 
-// A run that fails leaves the file as it was; one that works leaves it
-// opened by the password the sources' order picks.
+// A run that fails, even by a signal, leaves the file as it was and no
+// working copy; one that works leaves it opened by the password the sources'
+// order picks.
 void tst_ToolSecrets::passwordSources()
 {
     QFETCH(QString, arguments);
@@ -324,8 +295,11 @@ void tst_ToolSecrets::passwordSources()
     QStringList words = wordsFor(arguments.replace(u"|N"_s, u"|F"_s), path, QLatin1Char('|'));
     words.replaceInStrings(QRegularExpression(u"^P$"_s), m_files.write(password + '\n'));
     words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
-    const ToolRun run = runTool(words, environmentOf(environment), input);
+    const QTemporaryDir scratch; // for the working copy of a change
+    const ToolRun run
+            = runTool(words, environmentOf(environment << u"TMPDIR="_s + scratch.path()), input);
     QVERIFY2(run.code == code, qPrintable(run.report));
+    QCOMPARE(leftIn(scratch.path()), QStringList());
     if (code != 0)
         QCOMPARE(testutil::Files::bytes(path), before);
     if (!opens.isNull())
