@@ -45,15 +45,6 @@ inline QProcessEnvironment toolEnvironment(const QMap<QString, QString> &extra)
     return environment;
 }
 
-// "NAME=VALUE" entries as an environment map.
-inline QMap<QString, QString> environmentOf(const QStringList &entries)
-{
-    QMap<QString, QString> extra;
-    for (const QString &entry : entries)
-        extra.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
-    return extra;
-}
-
 // Runs program without a terminal, input (unless null) on its standard input.
 inline ToolRun runProgram(const QString &program, const QStringList &arguments,
                           const QMap<QString, QString> &extra = {},

@@ -33,6 +33,32 @@ QStringList leftIn(const QString &dir)
 const char findTool[] = "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
                         "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n";
 
+// A command line as a row spells it: words split at '|' if there is one, else
+// at spaces, F the file; leading NAME=VALUE words go to the environment, a
+// last word "<TEXT" to standard input as a line.
+struct CommandLine
+{
+    QStringList words;
+    QMap<QString, QString> environment;
+    QByteArray input;
+};
+
+CommandLine commandLine(const QString &row, const QString &file)
+{
+    CommandLine line;
+    line.words = wordsFor(row, file,
+                          row.contains(QLatin1Char('|')) ? QLatin1Char('|') : QLatin1Char(' '));
+    while (!line.words.isEmpty()
+           && line.words.first().contains(QRegularExpression(u"^[A-Z_]+="_s))) {
+        const QString entry = line.words.takeFirst();
+        line.environment.insert(entry.section(QLatin1Char('='), 0, 0),
+                                entry.section(QLatin1Char('='), 1));
+    }
+    if (!line.words.isEmpty() && line.words.last().startsWith(QLatin1Char('<')))
+        line.input = line.words.takeLast().mid(1).toUtf8() + '\n';
+    return line;
+}
+
 // The tool on a new pseudo-terminal, as a shell with job control starts it:
 // in its own process group, in the foreground, below a parent that waits, so
 // Ctrl-Z stops it as it stops any job (a session leader's group is orphaned,
@@ -160,8 +186,6 @@ private slots:
     void helpForEveryCommand();
     void editMerges_data();
     void editMerges();
-    void passwordSources_data();
-    void passwordSources();
     void terminalPrompt_data();
     void terminalPrompt();
 
@@ -184,13 +208,14 @@ private:
 void tst_Tool::commands_data()
 {
     QTest::addColumn<QString>("fixture");
-    QTest::addColumn<QString>("arguments");
-    QTest::addColumn<QByteArray>("pw"); // null: no password given at all
+    QTest::addColumn<QString>("arguments"); // see commandLine
+    QTest::addColumn<QByteArray>("pw");     // in DROVIK_PASSWORD; null: none
     QTest::addColumn<int>("code");
     QTest::addColumn<QByteArray>("out"); // JSON compact, the file's path as F
     QTest::addColumn<QString>("err");    // in what it printed on stderr; "-": nothing
     // Empty: the file is as it was. Else what the change left, as words: "K=V" a
-    // value the library loads (see loadedText), "+K" / "-K" a key that is / is not stored.
+    // value the library loads (see loadedText), "+K" / "-K" a key that is / is
+    // not stored, "@PW" every value as before, now loaded with PW.
     QTest::addColumn<QString>("after");
 
     const QByteArray bad("bad-pw"), none, pw = toolPassword;
@@ -261,6 +286,28 @@ void tst_Tool::commands_data()
     QTest::newRow("quiet-silences-notes")     << "file-general" << "set F net/port 2 -q"  << pw << 0 << QByteArray() << "-" << "+v net/port=2";
     QTest::newRow("quiet-keeps-errors")       << "file-general" << "get F a/none -q"      << pw << 1 << QByteArray() << "no value" << "";
     QTest::newRow("protect-file-refuses")     << "general" << "protect F --file"          << pw << 2 << QByteArray() << "version" << "";
+    // Password sources and their order. A password command sees no DROVIK_
+    // variable; a signal while it runs leaves no working copy.
+    QTest::newRow("file-before-variable")      << "section" << "DROVIK_PASSWORD=wrong|get|F|net/host|--password-file|P" << none << 0 << QByteArray("alpha.example\n") << "" << "";
+    QTest::newRow("standard-input")            << "section" << "DROVIK_PASSWORD=wrong get F net/host --password-file - <right-pw" << none << 0 << QByteArray("alpha.example\n") << "" << "";
+    QTest::newRow("command-first-line")        << "section" << "DROVIK_PASSWORD=wrong|get|F|net/host|--password-command|printf 'right-pw\\nrest\\n'" << none << 0 << QByteArray("alpha.example\n") << "" << "";
+    QTest::newRow("command-sees-no-drovik")    << "section" << "DROVIK_PASSWORD=wrong|DROVIK_OTHER=x|get|F|net/host|--password-command|test -n \"$DROVIK_PASSWORD$DROVIK_OTHER\" && exit 9; echo right-pw" << none << 0 << QByteArray("alpha.example\n") << "" << "";
+    QTest::newRow("variable-before-command")   << "section" << "DROVIK_PASSWORD=right-pw|DROVIK_PASSWORD_COMMAND=echo wrong|get|F|net/host" << none << 0 << QByteArray("alpha.example\n") << "" << "";
+    QTest::newRow("variable-command")          << "section" << "DROVIK_PASSWORD_COMMAND=echo right-pw|get|F|net/host" << none << 0 << QByteArray("alpha.example\n") << "" << "";
+    QTest::newRow("failing-command")           << "section" << "set|F|net/host|x|--password-command|echo right-pw; exit 3" << none << 2 << QByteArray() << "" << "";
+    QTest::newRow("two-sources")               << "section" << "get F net/host --password-file P --no-password" << none << 2 << QByteArray() << "" << "";
+    QTest::newRow("empty-command-output")      << "plain"   << "protect F --section log --password-command echo" << none << 2 << QByteArray() << "" << "";
+    QTest::newRow("empty-variable")            << "plain"   << "DROVIK_PASSWORD= protect F --section log" << none << 2 << QByteArray() << "" << "";
+    QTest::newRow("empty-file")                << "plain"   << "protect F --section log --password-file E" << none << 2 << QByteArray() << "" << "";
+    QTest::newRow("empty-standard-input")      << "plain"   << "protect F --section log --password-file - <" << none << 2 << QByteArray() << "" << "";
+    QTest::newRow("no-password-option")        << "plain"   << "DROVIK_PASSWORD= protect F --section log --no-password" << none << 0 << QByteArray() << "" << "@ +log/packed-section-data000";
+    QTest::newRow("command-interrupted")       << "plain"   << "protect|F|--section|log|--password-command|kill -INT $PPID; sleep 5" << none << -1 << QByteArray() << "" << "";
+    QTest::newRow("passwd-new-command")        << "section" << "passwd|F|--password-file|P|--new-password-command|echo new-pw" << none << 0 << QByteArray() << "" << "@new-pw";
+    QTest::newRow("passwd-new-standard-input") << "section" << "DROVIK_PASSWORD=right-pw passwd F --new-password-file - <new-pw" << none << 0 << QByteArray() << "" << "@new-pw";
+    QTest::newRow("passwd-new-variable")       << "section" << "DROVIK_NEW_PASSWORD=new-pw passwd F --password-file P" << none << 0 << QByteArray() << "" << "@new-pw";
+    QTest::newRow("passwd-new-variable-command") << "section" << "DROVIK_PASSWORD=right-pw|DROVIK_NEW_PASSWORD_COMMAND=echo new-pw|passwd|F" << none << 0 << QByteArray() << "" << "@new-pw";
+    QTest::newRow("passwd-both-standard-input") << "section" << "passwd F --password-file - --new-password-file - <right-pw\nnew-pw" << none << 2 << QByteArray() << "" << "";
+    QTest::newRow("passwd-empty-new")          << "section" << "DROVIK_NEW_PASSWORD= passwd F --password-file P" << none << 2 << QByteArray() << "" << "";
     // clang-format on
 }
 
@@ -284,8 +331,17 @@ void tst_Tool::commands()
     const gid_t group = geteuid() == 0 ? 65534 : getegid();
     QVERIFY(!existed
             || (chown(name.constData(), owner, group) == 0 && chmod(name.constData(), 0640) == 0));
-    const ToolRun result = runToolOn(arguments, path, pw);
+    CommandLine line = commandLine(arguments, path);
+    // P: a file holding the right password and a line break; E: an empty file.
+    line.words.replaceInStrings(QRegularExpression(u"^P$"_s), m_files.write(toolPassword + '\n'));
+    line.words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
+    const QTemporaryDir scratch; // for the working copy of a change
+    line.environment.insert(u"TMPDIR"_s, scratch.path());
+    if (!pw.isNull())
+        line.environment.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(pw));
+    const ToolRun result = runTool(line.words, line.environment, line.input);
     QVERIFY2(result.code == code, qPrintable(result.report));
+    QCOMPARE(leftIn(scratch.path()), QStringList());
     const QJsonDocument document = QJsonDocument::fromJson(result.out);
     const QByteArray shown
             = document.isObject() ? document.toJson(QJsonDocument::Compact) : result.out;
@@ -308,6 +364,9 @@ void tst_Tool::commands()
         const QString key = word.mid(1);
         if (word.startsWith(QLatin1Char('+')) || word.startsWith(QLatin1Char('-')))
             QVERIFY2(stored.contains(key) == word.startsWith(QLatin1Char('+')), qPrintable(word));
+        else if (word.startsWith(QLatin1Char('@')))
+            QCOMPARE(loadedText(m_files, path, key.toUtf8()),
+                     loadedText(m_files, toolFixture(fixture), toolPassword));
         else
             QVERIFY2(loaded.contains(word), qPrintable(loaded.join(QLatin1Char(' '))));
     }
@@ -510,73 +569,6 @@ void tst_Tool::editMerges()
     QVERIFY(stored.contains(u"net/packed-param-data/id"_s) || !loaded.contains(u"net/id"_s));
 }
 
-void tst_Tool::passwordSources_data()
-{
-    QTest::addColumn<QString>("arguments"); // words split at '|'; F, N, P, E: see below
-    QTest::addColumn<QStringList>("environment");
-    QTest::addColumn<QByteArray>("input"); // standard input; null: none
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QByteArray>("opens"); // the password that opens F afterwards
-
-    const QByteArray none;
-    const QByteArray pw = toolPassword;
-    const QStringList wrong {u"DROVIK_PASSWORD=wrong"_s};
-    const QStringList empty {u"DROVIK_PASSWORD="_s};
-    const QStringList right {u"DROVIK_PASSWORD=right-pw"_s};
-    // F: net protected under the right password; N: a plain file; P: a file
-    // holding the right password and a line break; E: an empty file.
-    // clang-format off
-    QTest::newRow("file-before-variable")      << "get|F|net/host|--password-file|P"                     << wrong << none << 0 << pw;
-    QTest::newRow("standard-input")            << "get|F|net/host|--password-file|-"                     << wrong << QByteArray("right-pw\n") << 0 << pw;
-    QTest::newRow("command-first-line")        << "get|F|net/host|--password-command|printf 'right-pw\\nrest\\n'" << wrong << none << 0 << pw;
-    QTest::newRow("command-sees-no-drovik")    << "get|F|net/host|--password-command|test -n \"$DROVIK_PASSWORD$DROVIK_OTHER\" && exit 9; echo right-pw"
-                                                                                                         << wrong + QStringList(u"DROVIK_OTHER=x"_s) << none << 0 << pw;
-    QTest::newRow("variable-before-command")   << "get|F|net/host"                                       << right + QStringList(u"DROVIK_PASSWORD_COMMAND=echo wrong"_s) << none << 0 << pw;
-    QTest::newRow("variable-command")          << "get|F|net/host"                                       << QStringList{u"DROVIK_PASSWORD_COMMAND=echo right-pw"_s} << none << 0 << pw;
-    QTest::newRow("failing-command")           << "set|F|net/host|x|--password-command|echo right-pw; exit 3" << QStringList() << none << 2 << pw;
-    QTest::newRow("two-sources")               << "get|F|net/host|--password-file|P|--no-password"       << QStringList() << none << 2 << pw;
-    QTest::newRow("empty-command-output")      << "protect|N|--section|log|--password-command|echo"      << QStringList() << none << 2 << none;
-    QTest::newRow("empty-variable")            << "protect|N|--section|log"                              << empty << none << 2 << none;
-    QTest::newRow("empty-file")                << "protect|N|--section|log|--password-file|E"            << QStringList() << none << 2 << none;
-    QTest::newRow("empty-standard-input")      << "protect|N|--section|log|--password-file|-"            << QStringList() << QByteArray("\n") << 2 << none;
-    QTest::newRow("no-password-option")        << "protect|N|--section|log|--no-password"                << empty << none << 0 << QByteArray("");
-    // The password is read while the working copy of a change exists.
-    QTest::newRow("command-interrupted")       << "protect|N|--section|log|--password-command|kill -INT $PPID; sleep 5" << QStringList() << none << -1 << none;
-    QTest::newRow("passwd-new-command")        << "passwd|F|--password-file|P|--new-password-command|echo new-pw" << QStringList() << none << 0 << QByteArray("new-pw");
-    QTest::newRow("passwd-new-standard-input") << "passwd|F|--new-password-file|-"                       << right << QByteArray("new-pw\n") << 0 << QByteArray("new-pw");
-    QTest::newRow("passwd-new-variable")       << "passwd|F|--password-file|P"                           << QStringList{u"DROVIK_NEW_PASSWORD=new-pw"_s} << none << 0 << QByteArray("new-pw");
-    QTest::newRow("passwd-new-variable-command") << "passwd|F"                                           << right + QStringList(u"DROVIK_NEW_PASSWORD_COMMAND=echo new-pw"_s) << none << 0 << QByteArray("new-pw");
-    QTest::newRow("passwd-both-standard-input") << "passwd|F|--password-file|-|--new-password-file|-"    << QStringList() << QByteArray("right-pw\nnew-pw\n") << 2 << pw;
-    QTest::newRow("passwd-empty-new")          << "passwd|F|--password-file|P"                           << QStringList{u"DROVIK_NEW_PASSWORD="_s} << none << 2 << pw;
-    // clang-format on
-}
-
-// A run that fails, even by a signal, leaves the file as it was and no
-// working copy; one that works leaves it opened by the password the sources'
-// order picks.
-void tst_Tool::passwordSources()
-{
-    QFETCH(QString, arguments);
-    QFETCH(QStringList, environment);
-    QFETCH(QByteArray, input);
-    QFETCH(int, code);
-    QFETCH(QByteArray, opens);
-    const QString path = arguments.contains(u"|F"_s) ? file(u"section"_s) : file(u"plain"_s);
-    const QByteArray before = testutil::Files::bytes(path);
-    QStringList words = wordsFor(arguments.replace(u"|N"_s, u"|F"_s), path, QLatin1Char('|'));
-    words.replaceInStrings(QRegularExpression(u"^P$"_s), m_files.write(toolPassword + '\n'));
-    words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
-    const QTemporaryDir scratch; // for the working copy of a change
-    const ToolRun run
-            = runTool(words, environmentOf(environment << u"TMPDIR="_s + scratch.path()), input);
-    QVERIFY2(run.code == code, qPrintable(run.report));
-    QCOMPARE(leftIn(scratch.path()), QStringList());
-    if (code != 0)
-        QCOMPARE(testutil::Files::bytes(path), before);
-    if (!opens.isNull())
-        QVERIFY2(loadedText(m_files, path, opens).size() == 3, qPrintable(run.report));
-}
-
 void tst_Tool::terminalPrompt_data()
 {
     QTest::addColumn<QString>("arguments");    // F: the file, protected first unless to protect;
@@ -607,9 +599,8 @@ void tst_Tool::terminalPrompt()
     const bool protect = arguments.startsWith(QLatin1String("protect"));
     const QString path = protect ? file(u"plain"_s) : file(u"section"_s);
     const QByteArray before = testutil::Files::bytes(path);
-    const QStringList words = arguments.split(QLatin1Char(' '));
-    TerminalRun run(wordsFor(words.filter(QRegularExpression(u"^[^=]*$"_s)).join(u" "_s), path),
-                    toolEnvironment(environmentOf(words.filter(u"="_s))));
+    const CommandLine line = commandLine(arguments, path);
+    TerminalRun run(line.words, toolEnvironment(line.environment));
     int prompts = 0;
     const auto prompted = [&] {
         return run.output().count("ssword for ") + run.output().count("Again: ") > prompts
