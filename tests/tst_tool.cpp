@@ -33,6 +33,15 @@ QStringList leftIn(const QString &dir)
 const char findTool[] = "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
                         "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n";
 
+// The editor of an EDIT= row, before the row's script: it notes in %1 what it
+// sees (the modes of the copy and of its directory, DROVIK_ variables, the
+// tool's core limit) and leaves what editors leave: a swap file, a backup.
+const char editorPrelude[]
+        = "stat -c %a \"$1\" \"${1%/*}\" > '%1'\n%2"
+          "{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } >> '%1'\n"
+          "dir=${1%/*}; echo secret > \"$dir/.swp\"; mkdir -p \"$dir/bak\"; cp \"$1\" "
+          "\"$dir/bak/\"\n";
+
 // A command line as a row spells it: words split at '|' if there is one, else
 // at spaces, F the file; leading NAME=VALUE words go to the environment, a
 // last word "<TEXT" to standard input as a line.
@@ -184,8 +193,6 @@ private slots:
     void staleLocks();
     void concurrentSetsLoseNothing();
     void helpForEveryCommand();
-    void editMerges_data();
-    void editMerges();
     void terminalPrompt_data();
     void terminalPrompt();
 
@@ -308,6 +315,23 @@ void tst_Tool::commands_data()
     QTest::newRow("passwd-new-variable-command") << "section" << "DROVIK_PASSWORD=right-pw|DROVIK_NEW_PASSWORD_COMMAND=echo new-pw|passwd|F" << none << 0 << QByteArray() << "" << "@new-pw";
     QTest::newRow("passwd-both-standard-input") << "section" << "passwd F --password-file - --new-password-file - <right-pw\nnew-pw" << none << 2 << QByteArray() << "" << "";
     QTest::newRow("passwd-empty-new")          << "section" << "DROVIK_NEW_PASSWORD= passwd F --password-file P" << none << 2 << QByteArray() << "" << "";
+    // Edit applies only what the user changed, onto the file as it is then (SET
+    // changes it meanwhile); a key changed on both sides stops it; a key
+    // outside any section is no part of it and kept; a signal ends it.
+    const QString edited = u"+top +net/packed-param-data/id"_s;
+    QTest::newRow("edit-typed-protected-value") << "edit" << "EDIT=sed -i 's/^id=7$/id=9/' \"$1\"|edit|F" << pw << 0 << QByteArray("F: 1 value(s) set, 0 parameter(s) deleted\n") << "" << edited + u" net/id=qlonglong:9 net/port=8080 net/host=alpha.example log/level=debug"_s;
+    QTest::newRow("edit-add-key")              << "edit" << "EDIT=sed -i 's/^\\[net\\]$/[net]\\ntimeout=5/' \"$1\"|edit|F" << pw << 0 << QByteArray("F: 1 value(s) set, 0 parameter(s) deleted\n") << "" << edited + u" net/timeout=5 net/id=qlonglong:7"_s;
+    QTest::newRow("edit-no-change")            << "edit" << "EDIT=true|edit|F" << pw << 0 << QByteArray("F: no changes\n") << "" << "";
+    QTest::newRow("edit-ungrouped-key-ignored") << "edit" << "EDIT=sed -i '1i newtop=2' \"$1\"|edit|F" << pw << 0 << QByteArray("F: no changes\n") << "ignored 'newtop'" << "";
+    QTest::newRow("edit-editor-fails")         << "edit" << "EDIT=echo 'port=1' >> \"$1\"; exit 3|edit|F" << pw << 2 << QByteArray() << "" << "";
+    QTest::newRow("edit-same-key-changed-meanwhile") << "edit" << "EDIT=sed -i s/^port=8080/port=9090/ \"$1\"; SET net/port 9999|edit|F" << pw << 2 << QByteArray() << "changed meanwhile" << "net/port=9999 net/host=alpha.example";
+    QTest::newRow("edit-same-key-deleted-meanwhile") << "edit" << "EDIT=sed -i /^host=/d \"$1\"; SET net/host beta|edit|F" << pw << 2 << QByteArray() << "changed meanwhile" << "net/host=beta net/port=8080";
+    QTest::newRow("edit-both-made-the-same-change") << "edit" << "EDIT=sed -i s/^port=8080/port=9999/ \"$1\"; SET net/port 9999|edit|F" << pw << 0 << QByteArray("F: 1 value(s) set, 0 parameter(s) deleted\n") << "" << edited + u" net/port=9999 log/level=debug"_s;
+    QTest::newRow("edit-other-key-changed-meanwhile") << "edit" << "EDIT=sed -i s/^port=8080/port=9090/ \"$1\"; SET log/level info|edit|F" << pw << 0 << QByteArray("F: 1 value(s) set, 0 parameter(s) deleted\n") << "" << edited + u" net/port=9090 log/level=info"_s;
+    QTest::newRow("edit-section-deleted-key-added") << "edit" << "EDIT=sed -i '/^\\[net\\]/d; /^host=/d; /^port=/d; /^id=/d' \"$1\"; SET net/new 1|edit|F" << pw << 0 << QByteArray("F: 0 value(s) set, 3 parameter(s) deleted\n") << "" << u"+top log/level=debug net/new=1 -net/host -net/port -net/packed-param-data/id"_s;
+    QTest::newRow("edit-line-without-equals")  << "edit" << "EDIT=echo 'port 9090' >> \"$1\"; SET log/level info|edit|F" << pw << 2 << QByteArray() << "not valid INI" << "log/level=info net/port=8080";
+    QTest::newRow("edit-terminated")           << "edit" << "EDIT=sed -i s/8080/1/ \"$1\"; kill -TERM $tool; sleep 5|edit|F" << pw << -1 << QByteArray() << "" << "";
+    QTest::newRow("edit-hang-up")              << "edit" << "EDIT=sed -i s/8080/1/ \"$1\"; kill -HUP $tool; sleep 5|edit|F" << pw << -1 << QByteArray() << "" << "";
     // clang-format on
 }
 
@@ -335,13 +359,30 @@ void tst_Tool::commands()
     // P: a file holding the right password and a line break; E: an empty file.
     line.words.replaceInStrings(QRegularExpression(u"^P$"_s), m_files.write(toolPassword + '\n'));
     line.words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
-    const QTemporaryDir scratch; // for the working copy of a change
+    const QTemporaryDir scratch; // for the working copy of a change, edit's copy
     line.environment.insert(u"TMPDIR"_s, scratch.path());
+    // The editor sees no DROVIK_ variable, not even one the run never used.
+    const QString seen = m_files.newPath();
+    const QString script = line.environment.take(u"EDIT"_s);
+    if (!script.isNull()) {
+        const QString set = u"DROVIK_PASSWORD=%1 drovik set %2"_s.arg(
+                QString::fromLatin1(toolPassword), path);
+        line.environment.insert(
+                u"EDITOR"_s,
+                executable(m_files,
+                           QString::fromLatin1(editorPrelude).arg(seen, QLatin1String(findTool))
+                                   + QString(script).replace(u"SET"_s, set)));
+        line.environment.insert(u"DROVIK_NEW_PASSWORD"_s, u"new-pw"_s);
+        line.environment.insert(u"DROVIK_OTHER"_s, u"x"_s);
+    }
     if (!pw.isNull())
         line.environment.insert(u"DROVIK_PASSWORD"_s, QString::fromLatin1(pw));
     const ToolRun result = runTool(line.words, line.environment, line.input);
     QVERIFY2(result.code == code, qPrintable(result.report));
     QCOMPARE(leftIn(scratch.path()), QStringList());
+    if (!script.isNull())
+        QCOMPARE(testutil::Files::bytes(seen).simplified(),
+                 QByteArray("600 700 Max core file size 0 0 bytes"));
     const QJsonDocument document = QJsonDocument::fromJson(result.out);
     const QByteArray shown
             = document.isObject() ? document.toJson(QJsonDocument::Compact) : result.out;
@@ -498,75 +539,6 @@ void tst_Tool::helpForEveryCommand()
         QCOMPARE(runToolOn(name + u" --help"_s, QString()).out, help.out);
     }
     QVERIFY2(count >= 13, qPrintable(overview));
-}
-
-void tst_Tool::editMerges_data()
-{
-    // The editor: $1 the copy, $tool the tool; SET runs the tool meanwhile.
-    QTest::addColumn<QString>("script");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("loaded"); // afterwards; for a failure, the concurrent change alone
-
-    const QString before
-            = u"log/level=debug net/host=alpha.example net/id=qlonglong:7 net/port=8080"_s;
-    // clang-format off
-    QTest::newRow("typed-protected-value")       << "sed -i 's/^id=7$/id=9/' \"$1\""                 << 0 << "log/level=debug net/host=alpha.example net/id=qlonglong:9 net/port=8080";
-    QTest::newRow("add-key")                     << "sed -i 's/^\\[net\\]$/[net]\\ntimeout=5/' \"$1\"" << 0 << before + u" net/timeout=5"_s;
-    QTest::newRow("no-change")                   << "true"                                           << 0 << before;
-    QTest::newRow("ungrouped-key-ignored")       << "sed -i '1i newtop=2' \"$1\""                    << 0 << before;
-    QTest::newRow("editor-fails")                << "echo 'port=1' >> \"$1\"; exit 3"                << 2 << before;
-    QTest::newRow("same-key-changed-meanwhile")  << "sed -i s/^port=8080/port=9090/ \"$1\"; SET net/port 9999"  << 2 << "log/level=debug net/host=alpha.example net/id=qlonglong:7 net/port=9999";
-    QTest::newRow("same-key-deleted-meanwhile")  << "sed -i /^host=/d \"$1\"; SET net/host beta"                 << 2 << "log/level=debug net/host=beta net/id=qlonglong:7 net/port=8080";
-    QTest::newRow("both-made-the-same-change")   << "sed -i s/^port=8080/port=9999/ \"$1\"; SET net/port 9999"  << 0 << "log/level=debug net/host=alpha.example net/id=qlonglong:7 net/port=9999";
-    QTest::newRow("other-key-changed-meanwhile") << "sed -i s/^port=8080/port=9090/ \"$1\"; SET log/level info" << 0 << "log/level=info net/host=alpha.example net/id=qlonglong:7 net/port=9090";
-    QTest::newRow("section-deleted-key-added")   << "sed -i '/^\\[net\\]/d; /^host=/d; /^port=/d; /^id=/d' \"$1\"; SET net/new 1" << 0 << "log/level=debug net/new=1";
-    // A signal ends the edit: nothing applied, the private copy gone.
-    QTest::newRow("edit-terminated")             << "sed -i s/8080/1/ \"$1\"; kill -TERM $tool; sleep 5"       << -1 << before;
-    QTest::newRow("edit-hang-up")                << "sed -i s/8080/1/ \"$1\"; kill -HUP $tool; sleep 5"        << -1 << before;
-    QTest::newRow("line-without-equals")         << "echo 'port 9090' >> \"$1\"; SET log/level info"           << 2 << "log/level=info net/host=alpha.example net/id=qlonglong:7 net/port=8080";
-    // clang-format on
-}
-
-// The editor sees a private 0600 copy in a 0700 directory that is gone
-// afterwards, no DROVIK_ variable, not even one the run never used, and no
-// core dumps; only what the user changed is applied, onto the file as it is
-// then; a key outside any section is kept and never part of the edit.
-void tst_Tool::editMerges()
-{
-    QFETCH(QString, script);
-    QFETCH(int, code);
-    QFETCH(QString, loaded);
-    const QString path = file(u"edit"_s);
-    const QByteArray before = testutil::Files::bytes(path);
-    const bool changedMeanwhile = script.contains(u"SET"_s);
-    const QString seen = m_files.newPath();
-    const QTemporaryDir scratch;
-    const QString editor = executable(
-            m_files,
-            u"stat -c %a \"$1\" \"${1%/*}\" > '%1'\n%2"
-            u"{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } >> '%1'\n"
-            // What editors leave beside the file: a swap file, a backup directory.
-            u"dir=${1%/*}; echo secret > \"$dir/.swp\"; mkdir -p \"$dir/bak\"; cp \"$1\" \"$dir/bak/\"\n%3"_s
-                    .arg(seen, QLatin1String(findTool),
-                         script.replace(u"SET"_s,
-                                        u"DROVIK_PASSWORD=%1 drovik set %2"_s.arg(
-                                                QString::fromLatin1(toolPassword), path))));
-    const ToolRun run = runToolOn(u"edit F"_s, path, toolPassword,
-                                  {{u"EDITOR"_s, editor},
-                                   {u"TMPDIR"_s, scratch.path()},
-                                   {u"DROVIK_NEW_PASSWORD"_s, u"new-pw"_s},
-                                   {u"DROVIK_OTHER"_s, u"x"_s}});
-    QVERIFY2(run.code == code, qPrintable(run.report));
-    QCOMPARE(testutil::Files::bytes(seen).simplified(),
-             QByteArray("600 700 Max core file size 0 0 bytes"));
-    QCOMPARE(leftIn(scratch.path()), QStringList());
-    if (script == QLatin1String("true") || (code != 0 && !changedMeanwhile))
-        QCOMPARE(testutil::Files::bytes(path), before);
-    QCOMPARE(loadedText(m_files, path, toolPassword).join(QLatin1Char(' ')), loaded);
-    const QVariantMap stored = m_files.storedKeys(path);
-    QCOMPARE(stored.value(u"top"_s).toString(), u"1"_s);
-    QVERIFY(!stored.contains(u"newtop"_s));
-    QVERIFY(stored.contains(u"net/packed-param-data/id"_s) || !loaded.contains(u"net/id"_s));
 }
 
 void tst_Tool::terminalPrompt_data()
