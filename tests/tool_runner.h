@@ -32,11 +32,9 @@ struct ToolRun
 inline QProcessEnvironment toolEnvironment(const QMap<QString, QString> &extra)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("DROVIK_")) || name == QLatin1String("VISUAL")
-            || name == QLatin1String("EDITOR"))
-            environment.remove(name);
-    }
+    const QRegularExpression ours(QStringLiteral("^(DROVIK_.*|VISUAL|EDITOR)$"));
+    for (const QString &name : environment.keys().filter(ours))
+        environment.remove(name);
     environment.insert(QStringLiteral("PATH"),
                        QFileInfo(QStringLiteral(DROVIK_TOOL_PATH)).absolutePath() + QLatin1Char(':')
                                + environment.value(QStringLiteral("PATH")));

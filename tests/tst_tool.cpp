@@ -23,21 +23,14 @@
 
 namespace {
 
-// What a run left in a private place, hidden entries too.
-QStringList leftIn(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-}
-
-// Sets $tool to the tool's pid, in a script the tool runs directly or through sh.
-const char findTool[] = "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
-                        "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n";
-
-// The editor of an EDIT= row, before the row's script: it notes in %1 what it
+// The editor of an EDIT= row, before the row's script: it sets $tool to the
+// tool's pid (the tool runs it directly or through sh), notes in %1 what it
 // sees (the modes of the copy and of its directory, DROVIK_ variables, the
 // tool's core limit) and leaves what editors leave: a swap file, a backup.
 const char editorPrelude[]
-        = "stat -c %a \"$1\" \"${1%/*}\" > '%1'\n%2"
+        = "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
+          "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
+          "stat -c %a \"$1\" \"${1%/*}\" > '%1'\n"
           "{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } >> '%1'\n"
           "dir=${1%/*}; echo secret > \"$dir/.swp\"; mkdir -p \"$dir/bak\"; cp \"$1\" "
           "\"$dir/bak/\"\n";
@@ -230,8 +223,8 @@ void tst_Tool::commands_data()
     QTest::addColumn<QString>("arguments"); // see commandLine
     QTest::addColumn<QByteArray>("pw");     // in DROVIK_PASSWORD; null: none
     QTest::addColumn<int>("code");
-    QTest::addColumn<QByteArray>("out"); // JSON compact, the file's path as F
-    QTest::addColumn<QString>("err");    // in what it printed on stderr; "-": nothing
+    QTest::addColumn<QByteArray>("out"); // all of stdout, JSON compacted, the file's path as F
+    QTest::addColumn<QString>("err");    // a part of stderr, the path as F; "-": nothing
     // Empty: the file is as it was. Else what the change left, as words: "K=V" a
     // value the library loads (see loadedText), "+K" / "-K" a key that is / is
     // not stored, "@PW" every value as before, now loaded with PW.
@@ -381,17 +374,17 @@ void tst_Tool::commands()
     line.words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
     const QTemporaryDir scratch; // for the working copy of a change, edit's copy
     line.environment.insert(u"TMPDIR"_s, scratch.path());
-    // The editor sees no DROVIK_ variable, not even one the run never used.
+    // EDIT=SCRIPT: the editor, after editorPrelude; SET in it runs the tool
+    // meanwhile. It must see no DROVIK_ variable, not even one the run never used.
     const QString seen = m_files.newPath();
     const QString script = line.environment.take(u"EDIT"_s);
     if (!script.isNull()) {
         const QString set = u"DROVIK_PASSWORD=%1 drovik set %2"_s.arg(
                 QString::fromLatin1(toolPassword), path);
-        line.environment.insert(
-                u"EDITOR"_s,
-                executable(m_files,
-                           QString::fromLatin1(editorPrelude).arg(seen, QLatin1String(findTool))
-                                   + QString(script).replace(u"SET"_s, set)));
+        line.environment.insert(u"EDITOR"_s,
+                                executable(m_files,
+                                           QString::fromLatin1(editorPrelude).arg(seen)
+                                                   + QString(script).replace(u"SET"_s, set)));
         line.environment.insert(u"DROVIK_NEW_PASSWORD"_s, u"new-pw"_s);
         line.environment.insert(u"DROVIK_OTHER"_s, u"x"_s);
     }
@@ -410,7 +403,9 @@ void tst_Tool::commands()
     lockFile.close();
     const ToolRun result = runTool(line.words, line.environment, line.input);
     QVERIFY2(result.code == code, qPrintable(result.report));
-    QCOMPARE(leftIn(scratch.path()), QStringList());
+    // Nothing is left in a private place, not even what the editor put there.
+    QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
     if (!script.isNull())
         QCOMPARE(testutil::Files::bytes(seen).simplified(),
                  QByteArray("600 700 Max core file size 0 0 bytes"));
