@@ -522,8 +522,7 @@ void tst_Tool::helpForEveryCommand()
 
 void tst_Tool::terminalPrompt_data()
 {
-    QTest::addColumn<QString>("arguments");    // F: the file, protected first unless to protect;
-                                               // NAME=VALUE first: in the environment
+    QTest::addColumn<QString>("arguments"); // see commandLine; the file protected unless to protect
     QTest::addColumn<QByteArrayList>("typed"); // one line per prompt; "^Z" stops and continues
     QTest::addColumn<int>("code");
     QTest::addColumn<QByteArray>("shown"); // in the output; "!" first: not in it
@@ -550,8 +549,8 @@ void tst_Tool::terminalPrompt()
     const bool protect = arguments.startsWith(QLatin1String("protect"));
     const QString path = protect ? file(u"plain"_s) : file(u"section"_s);
     const QByteArray before = testutil::Files::bytes(path);
-    const CommandLine line = commandLine(arguments, path);
-    TerminalRun run(line.words, toolEnvironment(line.environment));
+    const CommandLine command = commandLine(arguments, path);
+    TerminalRun run(command.words, toolEnvironment(command.environment));
     int prompts = 0;
     const auto prompted = [&] {
         return run.output().count("ssword for ") + run.output().count("Again: ") > prompts
@@ -574,7 +573,8 @@ void tst_Tool::terminalPrompt()
     if (code != 0 || !protect)
         QCOMPARE(testutil::Files::bytes(path), before);
     else
-        QCOMPARE(loadedText(m_files, path, "one").size(), 3);
+        QCOMPARE(loadedText(m_files, path, "one"),
+                 loadedText(m_files, toolFixture(u"plain"_s), toolPassword));
     const bool absent = shown.startsWith('!');
     QVERIFY2(run.output().contains(shown.mid(absent ? 1 : 0)) != absent, run.output().constData());
 }
