@@ -99,14 +99,6 @@ inline ToolRun runToolOn(const QString &words, const QString &file,
     return runTool(wordsFor(words, file), extra, input);
 }
 
-// A shell script the tool can run as an editor or a password command.
-inline QString executable(testutil::Files &files, const QString &body)
-{
-    const QString path = files.write(QByteArrayLiteral("#!/bin/sh\n") + body.toUtf8() + '\n');
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
-    return path;
-}
-
 // Every value the library loads from a copy of path, by key path; stored
 // switch and data keys left out. Empty when the password does not open it.
 inline QVariantMap loadedValues(testutil::Files &files, const QString &path,

@@ -27,7 +27,7 @@ namespace {
 // sees (the modes of the copy and of its directory, DROVIK_ variables, the
 // tool's core limit) and leaves what editors leave: a swap file, a backup.
 const char editorPrelude[]
-        = "tool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
+        = "#!/bin/sh\ntool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
           "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
           "stat -c %a \"$1\" \"${1%/*}\" > '%1'\n"
           "{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } >> '%1'\n"
@@ -372,10 +372,10 @@ void tst_Tool::commands()
     if (!script.isNull()) {
         const QString set = u"DROVIK_PASSWORD=%1 drovik set %2"_s.arg(
                 QString::fromLatin1(toolPassword), path);
-        line.environment.insert(u"EDITOR"_s,
-                                executable(m_files,
-                                           QString::fromLatin1(editorPrelude).arg(seen)
-                                                   + QString(script).replace(u"SET"_s, set)));
+        const QString editor = m_files.write(QString::fromLatin1(editorPrelude).arg(seen).toUtf8()
+                                             + QString(script).replace(u"SET"_s, set).toUtf8());
+        QVERIFY(QFile::setPermissions(editor, QFile::ReadOwner | QFile::ExeOwner));
+        line.environment.insert(u"EDITOR"_s, editor);
         line.environment.insert(u"DROVIK_NEW_PASSWORD"_s, u"new-pw"_s);
         line.environment.insert(u"DROVIK_OTHER"_s, u"x"_s);
     }
