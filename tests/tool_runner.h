@@ -9,6 +9,15 @@
 #include <QtCore/QRegularExpression>
 #include <QtCore/QStringList>
 
+// A file of tests/data/tool: small INI files and their protected forms,
+// written once, under this password.
+inline const QByteArray toolPassword = QByteArrayLiteral("right-pw");
+
+inline QString toolFixture(const QString &name)
+{
+    return QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/tool/%1.ini").arg(name);
+}
+
 // One run of a program, as the tool tests see it.
 struct ToolRun
 {
@@ -23,26 +32,15 @@ struct ToolRun
 inline QProcessEnvironment toolEnvironment(const QMap<QString, QString> &extra)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : environment.keys()) {
-        if (name.startsWith(QLatin1String("DROVIK_")) || name == QLatin1String("VISUAL")
-            || name == QLatin1String("EDITOR"))
-            environment.remove(name);
-    }
+    const QRegularExpression ours(QStringLiteral("^(DROVIK_.*|VISUAL|EDITOR)$"));
+    for (const QString &name : environment.keys().filter(ours))
+        environment.remove(name);
     environment.insert(QStringLiteral("PATH"),
                        QFileInfo(QStringLiteral(DROVIK_TOOL_PATH)).absolutePath() + QLatin1Char(':')
                                + environment.value(QStringLiteral("PATH")));
     for (auto it = extra.cbegin(); it != extra.cend(); ++it)
         environment.insert(it.key(), it.value());
     return environment;
-}
-
-// "NAME=VALUE" entries as an environment map.
-inline QMap<QString, QString> environmentOf(const QStringList &entries)
-{
-    QMap<QString, QString> extra;
-    for (const QString &entry : entries)
-        extra.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
-    return extra;
 }
 
 // Runs program without a terminal, input (unless null) on its standard input.
@@ -76,13 +74,10 @@ inline ToolRun runProgram(const QString &program, const QStringList &arguments,
 inline ToolRun runTool(const QStringList &arguments, const QMap<QString, QString> &extra = {},
                        const QByteArray &input = QByteArray())
 {
-    return runProgram(QStringLiteral("/bin/sh"),
-                      QStringList {QStringLiteral("-c"),
-                                   QStringLiteral("ulimit -c unlimited 2>/dev/null; "
-                                                  "exec \"$0\" \"$@\""),
-                                   QStringLiteral(DROVIK_TOOL_PATH)}
-                              + arguments,
-                      extra, input);
+    const QStringList shell {QStringLiteral("-c"),
+                             QStringLiteral("ulimit -c unlimited 2>/dev/null; exec \"$0\" \"$@\""),
+                             QStringLiteral(DROVIK_TOOL_PATH)};
+    return runProgram(QStringLiteral("/bin/sh"), shell + arguments, extra, input);
 }
 
 // Words split at separator, each word F replaced by file.
@@ -94,12 +89,14 @@ inline QStringList wordsFor(const QString &words, const QString &file,
     return arguments;
 }
 
-// A shell script the tool can run as an editor or a password command.
-inline QString executable(testutil::Files &files, const QString &body)
+// The tool on words (see wordsFor) with password, unless null, in DROVIK_PASSWORD.
+inline ToolRun runToolOn(const QString &words, const QString &file,
+                         const QByteArray &password = toolPassword,
+                         QMap<QString, QString> extra = {}, const QByteArray &input = QByteArray())
 {
-    const QString path = files.write(QByteArrayLiteral("#!/bin/sh\n") + body.toUtf8() + '\n');
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
-    return path;
+    if (!password.isNull())
+        extra.insert(QStringLiteral("DROVIK_PASSWORD"), QString::fromLatin1(password));
+    return runTool(wordsFor(words, file), extra, input);
 }
 
 // Every value the library loads from a copy of path, by key path; stored
@@ -128,6 +125,26 @@ inline QVariantMap loadedValues(testutil::Files &files, const QString &path,
         }
     }
     return values;
+}
+
+// loadedValues as "key=value" words in key order; a value that is not text
+// as "key=type:value", a list's items joined by '|'.
+inline QStringList loadedText(testutil::Files &files, const QString &path,
+                              const QByteArray &password)
+{
+    QStringList words;
+    const QVariantMap values = loadedValues(files, path, password);
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QVariant &value = it.value();
+        QString word = it.key() + QLatin1Char('=');
+        if (value.userType() != QMetaType::QString)
+            word += QLatin1String(value.typeName()) + QLatin1Char(':');
+        words << word
+                        + (value.userType() == QMetaType::QStringList
+                                   ? value.toStringList().join(QLatin1Char('|'))
+                                   : value.toString());
+    }
+    return words;
 }
 
 #endif // DROVIK_TESTS_TOOL_RUNNER_H
