@@ -1,14 +1,11 @@
 #ifndef DROVIK_TESTS_FROZEN_CLOCK_H
 #define DROVIK_TESTS_FROZEN_CLOCK_H
 
-// A wall clock that can be stopped, for making the saver's output repeatable.
-//
-// A public key is an MD5 over the local time (to the second) and one qrand()
-// value, so a save is repeatable only with qrand seeded and the clock stopped.
-// The program that includes this header (once) defines the C library's two
-// wall-clock calls; the dynamic linker binds Qt's calls to these definitions
-// before the C library's own, which serve every other clock and every call
-// made while the clock runs.
+// A wall clock that can be stopped: a public key is an MD5 over the local time
+// and one qrand() value, so a save repeats only with both fixed. The program
+// that includes this header (once) defines the C library's two wall-clock
+// calls, which the dynamic linker binds Qt's calls to; the C library's own
+// serve every other clock and every call made while the clock runs.
 
 #include <dlfcn.h>
 #include <stdlib.h>
