@@ -6,7 +6,7 @@ using testutil::Files;
 using testutil::Level;
 using testutil::makeTree;
 
-const QByteArray password = QByteArrayLiteral("s3cret"); // internal linkage, being const
+const QByteArray password = QByteArrayLiteral("s3cret");
 
 class tst_StoredLayout : public QObject
 {
