@@ -4,23 +4,28 @@
 // constant, the private key's units, the value codec, a stored key's name);
 // these files can, because they were written by an earlier build.
 
+#include "fixture_text.h"
 #include "frozen_clock.h"
-#include "golden_trees.h"
 
 #include <QtTest/QtTest>
 
 #include <random>
 
-using namespace testutil;
+using fixture::describe;
+using testutil::Files;
 
 namespace {
 
+// The saver's inputs when the files were made: qrand seeded, clock stopped.
+constexpr unsigned seed = 11;
+constexpr time_t savedAt = 1796536800; // 2026-12-06 06:00:00 UTC
+
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-void seedPublicKeyDraw(unsigned seed)
+void seedPublicKeyDraw(unsigned value)
 {
     QT_WARNING_PUSH
     QT_WARNING_DISABLE_DEPRECATED
-    qsrand(seed);
+    qsrand(value);
     QT_WARNING_POP
 }
 #else
@@ -30,31 +35,17 @@ void seedPublicKeyDraw(unsigned seed)
 // holds for both builds.
 std::minstd_rand publicKeyDraws;
 
-void seedPublicKeyDraw(unsigned seed)
+void seedPublicKeyDraw(unsigned value)
 {
-    publicKeyDraws.seed(seed);
+    publicKeyDraws.seed(value);
 }
 #endif
 
-QString committed(const QString &name)
-{
-    return QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/golden/") + name;
-}
-
-// A value with its type, doubles to full precision, so that both must match.
-QString describe(const QVariant &value)
-{
-    QString text = QLatin1String(value.typeName()) + u": "_s;
-    if (value.userType() == QMetaType::Double)
-        return text + QString::number(value.toDouble(), 'g', 17);
-    if (value.userType() == QMetaType::QStringList)
-        return text + u"["_s + value.toStringList().join(u"|"_s) + u"]"_s;
-    return text + value.toString();
-}
+const QString committedDir = QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/golden/");
 
 // One line per parameter and per protection flag of a configuration tree. The
 // loader keeps a protected item's stored parts ("packed-...") beside its values;
-// they are left out here, and the saver's test pins them.
+// they are left out here, and the resave pins them.
 QStringList contentOf(const QVariantMap &tree)
 {
     QStringList lines;
@@ -80,15 +71,6 @@ QStringList contentOf(const QVariantMap &tree)
     return lines;
 }
 
-QStringList storedLines(Files &files, const QString &path)
-{
-    QStringList lines;
-    const QVariantMap keys = files.storedKeys(path);
-    for (auto it = keys.cbegin(); it != keys.cend(); ++it)
-        lines.append(it.key() + u" = "_s + describe(it.value()));
-    return lines;
-}
-
 } // namespace
 
 class tst_Golden : public QObject
@@ -96,51 +78,45 @@ class tst_Golden : public QObject
     Q_OBJECT
 
 private slots:
-    void readsCommittedFiles_data();
-    void readsCommittedFiles();
-    void saverWritesCommittedFiles_data();
-    void saverWritesCommittedFiles();
+    void committedFiles_data();
+    void committedFiles();
 
 private:
     Files m_files;
 };
 
-void tst_Golden::readsCommittedFiles_data()
+// One row per file that golden/contents.txt lists.
+void tst_Golden::committedFiles_data()
 {
-    QTest::addColumn<golden::File>("file");
-    for (const golden::File &file : golden::savedFiles())
-        QTest::newRow(qPrintable(file.name)) << file;
-    QTest::newRow("keystream.ini") << golden::keystreamFile();
-}
-
-void tst_Golden::readsCommittedFiles()
-{
-    QFETCH(golden::File, file);
-    const QSettings settings(m_files.copy(committed(file.name)), QSettings::IniFormat);
-    QVariantMap tree;
-    QVERIFY2(Drovik::getFileData(&settings, file.password, &tree), "the password did not open it");
-    QCOMPARE(contentOf(tree), contentOf(file.tree));
-}
-
-void tst_Golden::saverWritesCommittedFiles_data()
-{
-    QTest::addColumn<golden::File>("file");
-    for (const golden::File &file : golden::savedFiles())
-        QTest::newRow(qPrintable(file.name)) << file;
-}
-
-// Every stored key and value, public keys and cipher text included; how
-// QSettings renders them as text is its own business and not compared.
-void tst_Golden::saverWritesCommittedFiles()
-{
-    QFETCH(golden::File, file);
-    QString path;
-    {
-        const frozenclock::Stopped clock(golden::savedAt);
-        seedPublicKeyDraw(golden::seed);
-        path = m_files.save(file.tree, file.password);
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<bool>("resaved");
+    QTest::addColumn<QStringList>("content");
+    for (const fixture::Block &file : fixture::blocks(u"golden/contents.txt"_s)) {
+        const QStringList &header = file.header;
+        QTest::newRow(qPrintable(header.at(0)))
+                << header.at(0) << header.value(1).toUtf8()
+                << (header.value(2) != QLatin1String("read-only")) << file.lines;
     }
-    QCOMPARE(storedLines(m_files, path), storedLines(m_files, committed(file.name)));
+}
+
+// The file loads to the listed content. Saved again, that content gives every
+// stored key and value, public keys and cipher text included.
+void tst_Golden::committedFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, password);
+    QFETCH(bool, resaved);
+    QFETCH(QStringList, content);
+    const frozenclock::Stopped clock(savedAt);
+    seedPublicKeyDraw(seed);
+    const QSettings settings(m_files.copy(committedDir + name), QSettings::IniFormat);
+    QVariantMap tree;
+    QVERIFY2(Drovik::getFileData(&settings, password, &tree), "the password did not open it");
+    QCOMPARE(contentOf(tree), content);
+    if (resaved)
+        QCOMPARE(m_files.storedKeys(m_files.save(tree, password)),
+                 m_files.storedKeys(committedDir + name));
 }
 
 QTEST_GUILESS_MAIN(tst_Golden)
