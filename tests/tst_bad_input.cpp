@@ -122,12 +122,9 @@ void tst_BadInput::oddValues()
     // texts at their first U+0000, as the typed form does.
     QVariantMap expected = files.storedKeys(path);
     QCOMPARE(expected.size(), 11);
-    const auto cut = [](const QString &text) { return text.left(text.indexOf(QChar(0))); };
     for (QVariant &value : expected) {
-        QStringList items = value.toStringList();
-        std::transform(items.begin(), items.end(), items.begin(), cut);
-        value = value.userType() == QMetaType::QStringList ? QVariant(items)
-                                                           : QVariant(cut(value.toString()));
+        if (value.userType() == QMetaType::QString)
+            value = value.toString().section(QChar(0), 0, 0);
     }
     QStringList keys = expected.keys();
     keys.move(keys.indexOf(u"s/big"_s), keys.size() - 1); // each call decrypts what is protected
