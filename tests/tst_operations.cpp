@@ -78,9 +78,9 @@ bool runStep(QSettings *s, const QString &step, const QByteArray &pw)
     return false;
 }
 
-QString readOnlyValue(const QSettings *s, const QString &key, const QByteArray &pw = password)
+QString readOnlyValue(const QSettings *s, const QString &key)
 {
-    return Drovik::value(s, key, u"<default>"_s, pw).toString();
+    return Drovik::value(s, key, u"<default>"_s, password).toString();
 }
 
 } // namespace
@@ -94,8 +94,6 @@ private slots:
     void changes();
     void setValuePaths_data();
     void setValuePaths();
-    void regenRenewsKeys_data();
-    void regenRenewsKeys();
 
 private:
     QByteArray fileBytes(QSettings *s)
@@ -222,31 +220,6 @@ void tst_Operations::setValuePaths()
     QCOMPARE(fileBytes(s.get()).contains(newValue.toUtf8()), shortcut);
     QCOMPARE(readOnlyValue(s.get(), key), newValue);
     QCOMPARE(readOnlyValue(s.get(), u"net/host"_s), u"alpha.example"_s);
-}
-
-void tst_Operations::regenRenewsKeys_data()
-{
-    QTest::addColumn<QString>("setup");
-    QTest::newRow("protected-param-and-section") << u"encryptParam net/port; encryptSection log"_s;
-    QTest::newRow("protected-file") << u"encryptFile"_s;
-}
-
-void tst_Operations::regenRenewsKeys()
-{
-    QFETCH(QString, setup);
-    auto s = open(u"plain"_s, setup);
-    const QVariantMap before = storedKeys(s.get());
-    QVERIFY(Drovik::regen(s.get(), password));
-    const QVariantMap after = storedKeys(s.get());
-
-    // Every public key and cipher text is new, everything else as it was.
-    QCOMPARE(after.keys(), before.keys());
-    for (auto it = before.cbegin(); it != before.cend(); ++it) {
-        const bool renewed = it.key().contains(QLatin1String("public"))
-                || it.key().contains(QLatin1String("data"));
-        QVERIFY2((after.value(it.key()) != it.value()) == renewed, qPrintable(it.key()));
-    }
-    QCOMPARE(readOnlyValue(s.get(), u"net/port"_s), u"8080"_s);
 }
 
 QTEST_APPLESS_MAIN(tst_Operations)
