@@ -265,10 +265,14 @@ void tst_BadInput::handEdited()
         QCOMPARE(again.value(it.key()).toString().size(), it.value().toString().size());
     }
 
+    // Then under another password, which must open what is protected.
+    const QByteArray newPassword = QByteArrayLiteral("new");
+    QVERIFY(Drovik::changePassword(&settings, password, newPassword));
+    settings.sync();
     const QSettings fresh(files.copy(path), QSettings::IniFormat);
     for (const QString &pair : after) {
         const QVariant value
-                = Drovik::value(&fresh, pair.section(QLatin1Char('='), 0, 0), {}, password);
+                = Drovik::value(&fresh, pair.section(QLatin1Char('='), 0, 0), {}, newPassword);
         QCOMPARE(value.toString(), pair.section(QLatin1Char('='), 1));
     }
 }
