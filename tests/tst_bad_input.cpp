@@ -84,16 +84,13 @@ void tst_BadInput::damagedData()
     // file also holds a parameter marked by hand, which a load with saving that
     // got through would protect.
     QSettings settings(path, QSettings::IniFormat);
-    QString section = key.section(QLatin1Char('/'), 0, 0);
-    if (!settings.childGroups().contains(section))
-        section = u"renamed"_s; // the protected item went along, or is the file
-    const QString target = section + QLatin1Char('/') + key.section(QLatin1Char('/'), 1);
+    const QString section = key.section(QLatin1Char('/'), 0, 0);
     QVariantMap tree;
     QVERIFY(!Drovik::getFileDataWithSaving(&settings, pw, &tree));
-    QVERIFY(!Drovik::setValue(&settings, target, 1, pw));
-    QVERIFY(!Drovik::delParam(&settings, target, pw));
+    QVERIFY(!Drovik::setValue(&settings, key, 1, pw));
+    QVERIFY(!Drovik::delParam(&settings, key, pw));
     QVERIFY(!Drovik::delSection(&settings, section, pw));
-    QVERIFY(!Drovik::encryptNewParam(&settings, target, 1, pw));
+    QVERIFY(!Drovik::encryptNewParam(&settings, key, 1, pw));
     QVERIFY(!Drovik::regen(&settings, pw));
     QVERIFY(!Drovik::changePassword(&settings, pw, QByteArrayLiteral("new")));
     Drovik::sections(&settings, pw); // answers from what did load
