@@ -19,9 +19,8 @@ inline QString operator""_s(const char16_t *text, std::size_t size)
 
 namespace testutil {
 
-// Files of one test run, each under a name the process has never opened.
-// QSettings keeps the parsed content of every file it has seen for the life of
-// the process, so reading a file "as it is on disk" means opening a new name.
+// Files of one test run, each under a name the process has never opened:
+// QSettings caches every file it has parsed for the life of the process.
 class Files
 {
 public:
@@ -48,8 +47,7 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    // Every stored key and its value, as read by a QSettings that has never
-    // seen the file: what the file holds, not what the writer meant to store.
+    // Every stored key and its value as the file holds them on disk.
     QVariantMap storedKeys(const QString &path)
     {
         const QSettings fresh(copy(path), QSettings::IniFormat);
@@ -81,6 +79,28 @@ private:
     int m_count = 0;
 };
 
+#ifdef DROVIK_SOURCE_DIR // not in programs built outside CMake
+// A file under tests/data.
+inline QByteArray dataFile(const QString &name)
+{
+    return Files::bytes(QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/") + name);
+}
+
+// The rows of a table under tests/data: cells are separated by spaces, and
+// lines that are blank or start with '#' are comments.
+inline QList<QStringList> dataTable(const QString &name)
+{
+    QList<QStringList> rows;
+    for (const QString &line : QString::fromUtf8(dataFile(name)).split(QLatin1Char('\n'))) {
+        if (!line.startsWith(QLatin1Char('#')) && !line.trimmed().isEmpty())
+            rows.append(line.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    }
+    if (rows.isEmpty())
+        qFatal("no table in tests/data/%s", qPrintable(name));
+    return rows;
+}
+#endif
+
 // A load with saving through a settings object that is synced when it returns.
 inline bool loadWithSaving(const QString &path, const QByteArray &password,
                            QVariantMap *tree = nullptr)
@@ -91,14 +111,10 @@ inline bool loadWithSaving(const QString &path, const QByteArray &password,
 }
 
 // Nodes of a loaded tree; missing ones read as empty maps.
-inline QVariantMap sectionNode(const QVariantMap &tree, const QString &section)
-{
-    return tree.value(QStringLiteral("sections")).toMap().value(section).toMap();
-}
-
 inline QVariantMap paramsOf(const QVariantMap &tree, const QString &section)
 {
-    return sectionNode(tree, section).value(QStringLiteral("params")).toMap();
+    const QVariantMap sections = tree.value(QStringLiteral("sections")).toMap();
+    return sections.value(section).toMap().value(QStringLiteral("params")).toMap();
 }
 
 inline QVariantMap paramNode(const QVariantMap &tree, const QString &section, const QString &param)
@@ -108,10 +124,8 @@ inline QVariantMap paramNode(const QVariantMap &tree, const QString &section, co
 
 enum Level { Plain, ProtectedParams, ProtectedSections, ProtectedFile };
 
-// A configuration tree holding the "section/param" entries of values, every
-// parameter, every section or the whole file protected as level says, added to
-// the sections of base. Order lists are left out: the saver then writes in
-// ascending name order.
+// A tree of the "section/param" entries of values, added to base's sections
+// and protected at level. Without order lists the saver writes in name order.
 inline QVariantMap makeTree(const QVariantMap &values, Level level, const QVariantMap &base = {})
 {
     QVariantMap sections = base.value(QStringLiteral("sections")).toMap();
