@@ -20,13 +20,6 @@ const QByteArray sample = QByteArrayLiteral("[net]\nhost=alpha\nport=8080\nlist=
 // Setup of sample with protection at two levels.
 const QString layered = QStringLiteral("protect F --section db; protect F --key net/port");
 
-// The tool on words (F: the file), the password in DROVIK_PASSWORD.
-ToolRun drovik(const QString &words, const QString &file, const QByteArray &input = QByteArray())
-{
-    return runTool(wordsFor(words, file), {{u"DROVIK_PASSWORD"_s, QString::fromLatin1(password)}},
-                   input);
-}
-
 // The names beside path and its bytes: what "nothing written" compares.
 QStringList snapshot(const QString &path)
 {
@@ -39,7 +32,7 @@ QString prepare(testutil::Files *files, const QByteArray &text, const QString &s
 {
     const QString path = files->write(text);
     for (const QString &words : setup.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const ToolRun done = drovik(words, path);
+        const ToolRun done = runToolOn(words, path, password);
         if (done.code != 0)
             qFatal("setup failed: %s", qPrintable(done.report));
     }
@@ -230,8 +223,9 @@ void tst_ToolDaily::apply()
     const bool roundTrip = document.isNull();
     const QString path = roundTrip ? files.write(QByteArray()) : source;
     if (roundTrip)
-        document = drovik(u"show --json F"_s, source).out;
-    const ToolRun done = drovik(roundTrip ? u"apply F -"_s : u"apply F"_s, path, document);
+        document = runToolOn(u"show --json F"_s, source, password).out;
+    const ToolRun done
+            = runToolOn(roundTrip ? u"apply F -"_s : u"apply F"_s, path, password, {}, document);
     QVERIFY2(done.code == 0, qPrintable(done.report));
     // Values with their types, and the stored layout as a QSettings that never
     // saw either file reads it.
