@@ -8,6 +8,7 @@
 #include <QtCore/QStringList>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QVariant>
+#include <QtCore/QVector>
 
 #include <cstddef>
 
@@ -99,7 +100,45 @@ inline QList<QStringList> dataTable(const QString &name)
         qFatal("no table in tests/data/%s", qPrintable(name));
     return rows;
 }
+
+// A file under tests/data in blocks, each opened by "== WORDS..."; lines that
+// are blank or start with '#' are comments.
+struct Block
+{
+    QStringList header; // the words after "=="
+    QStringList lines;
+};
+
+inline QVector<Block> dataBlocks(const QString &name)
+{
+    QVector<Block> found;
+    for (const QString &line : QString::fromUtf8(dataFile(name)).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("== ")))
+            found.append({line.mid(3).split(QLatin1Char(' ')), {}});
+        else if (!line.startsWith(QLatin1Char('#')) && !line.isEmpty() && !found.isEmpty())
+            found.last().lines.append(line);
+    }
+    if (found.isEmpty())
+        qFatal("no blocks in tests/data/%s", qPrintable(name));
+    return found;
+}
 #endif
+
+// A value with its type as a fixture states it: text quoted, a list as
+// [item|item], a double to 17 digits so that both must match exactly.
+inline QString describe(const QVariant &value)
+{
+    if (!value.isValid())
+        return QStringLiteral("invalid");
+    const QString type = QLatin1String(value.typeName()) + QLatin1String(": ");
+    if (value.userType() == QMetaType::Double)
+        return type + QString::number(value.toDouble(), 'g', 17);
+    if (value.userType() == QMetaType::QStringList)
+        return type + u"["_s + value.toStringList().join(u"|"_s) + u"]"_s;
+    if (value.userType() == QMetaType::QString)
+        return type + u"\""_s + value.toString() + u"\""_s;
+    return type + value.toString();
+}
 
 // A load with saving through a settings object that is synced when it returns.
 inline bool loadWithSaving(const QString &path, const QByteArray &password,

@@ -4,14 +4,14 @@
 // constant, the private key's units, the value codec, a stored key's name);
 // these files can, because they were written by an earlier build.
 
-#include "fixture_text.h"
 #include "frozen_clock.h"
+#include "testutil.h"
 
 #include <QtTest/QtTest>
 
 #include <random>
 
-using fixture::describe;
+using testutil::describe;
 using testutil::Files;
 
 namespace {
@@ -92,7 +92,7 @@ void tst_Golden::committedFiles_data()
     QTest::addColumn<QByteArray>("password");
     QTest::addColumn<bool>("resaved");
     QTest::addColumn<QStringList>("content");
-    for (const fixture::Block &file : fixture::blocks(u"golden/contents.txt"_s)) {
+    for (const testutil::Block &file : testutil::dataBlocks(u"golden/contents.txt"_s)) {
         const QStringList &header = file.header;
         QTest::newRow(qPrintable(header.at(0)))
                 << header.at(0) << header.value(1).toUtf8()

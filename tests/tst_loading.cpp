@@ -1,4 +1,4 @@
-#include "fixture_text.h"
+#include "testutil.h"
 
 #include <QtTest/QtTest>
 
@@ -39,7 +39,7 @@ void tst_Loading::storedFiles_data()
 {
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<QVariantMap>("outcome");
-    for (const fixture::Block &block : fixture::blocks(u"stored-files.txt"_s)) {
+    for (const testutil::Block &block : testutil::dataBlocks(u"stored-files.txt"_s)) {
         QByteArray ini;
         QVariantMap outcome;
         for (const QString &line : block.lines) {
@@ -81,7 +81,7 @@ void tst_Loading::storedFiles()
         if (outcome.contains(u"value"_s)) {
             const QString key = stated("value").section(u" = "_s, 0, 0);
             const QVariant value = Drovik::value(&settings, key, u"default"_s, password);
-            QCOMPARE(key + u" = "_s + fixture::describe(value), stated("value"));
+            QCOMPARE(key + u" = "_s + testutil::describe(value), stated("value"));
         }
     }
     if (outcome.contains(u"sections order"_s))

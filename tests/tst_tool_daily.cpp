@@ -49,21 +49,6 @@ QByteArray typedValues(testutil::Files *files, const QString &path)
     return bytes;
 }
 
-// Drives a real interactive zsh through a pseudo-terminal: types line and a
-// tab, and prints every match its completion system added, one per line. The
-// tab's widget prints a mark when it is done, so the driver waits on output
-// rather than on time however slow the shell starts.
-const char *const zshDriver = R"(
-zmodload zsh/zpty
-zpty z zsh -f -i
-zpty -w z "PS1=''; fpath=($0 \$fpath); autoload -Uz compinit; compinit -u -D"
-zpty -w z 'compadd() { local -a f; builtin compadd -O f "$@"; print -rl -- ${f/#/${(U):-hit}:} >&2; builtin compadd "$@" }'
-zpty -w z '_tab() { _main_complete; print -r -- ${(U):-done}: >&2 }; zle -C tab complete-word _tab; bindkey "^I" tab'
-zpty -w -n z "$1"$'\t'
-zpty -r z out '*DONE:*'
-print -r -- ${out//$'\r'} | grep -ao 'HIT:[^[:space:]]*' | cut -c5-
-)";
-
 // The lines a shell prints for line (F: the file), sorted: sh runs line and
 // prints its status, the others source their completion script and print
 // what they offer for the last word of line as they would at a prompt. Each
@@ -82,7 +67,9 @@ QStringList printed(const QString &shell, QString line, const QString &file)
             {u"fish"_s,
              {u"-N"_s, u"-c"_s, u"source $argv[1]; complete -C $argv[2]"_s,
               scripts + u"drovik.fish"_s}},
-            {u"zsh"_s, {u"-f"_s, u"-c"_s, QString::fromLatin1(zshDriver), scripts}}};
+            {u"zsh"_s,
+             {u"-f"_s, QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/completion/zsh-complete.zsh"),
+              scripts}}};
     const ToolRun done = runProgram(shell, invocations.value(shell) + QStringList(line),
                                     {{u"DROVIK_ANYTHING"_s, u"x"_s}});
     QStringList names = QString::fromUtf8(done.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
