@@ -22,18 +22,6 @@
 
 namespace {
 
-// The editor of an EDIT= row, before the row's script: it sets $tool to the
-// tool's pid (the tool runs it directly or through sh), notes in %1 what it
-// sees (the modes of the copy and of its directory, DROVIK_ variables, the
-// tool's core limit) and leaves what editors leave: a swap file, a backup.
-const char editorPrelude[]
-        = "#!/bin/sh\ntool=$PPID; [ \"$(cat /proc/$tool/comm)\" = drovik ] || "
-          "tool=$(cut -d' ' -f4 /proc/$tool/stat)\n"
-          "stat -c %a \"$1\" \"${1%/*}\" > '%1'\n"
-          "{ env | grep ^DROVIK_; grep -i '^max core' /proc/$tool/limits; } >> '%1'\n"
-          "dir=${1%/*}; echo secret > \"$dir/.swp\"; mkdir -p \"$dir/bak\"; cp \"$1\" "
-          "\"$dir/bak/\"\n";
-
 // A command line as a row spells it: words split at '|' if there is one, else
 // at spaces, F the file; leading NAME=VALUE words go to the environment, a
 // last word "<TEXT" to standard input as a line.
@@ -365,15 +353,18 @@ void tst_Tool::commands()
     line.words.replaceInStrings(QRegularExpression(u"^E$"_s), m_files.write(QByteArray()));
     const QTemporaryDir scratch; // for the working copy of a change, edit's copy
     line.environment.insert(u"TMPDIR"_s, scratch.path());
-    // EDIT=SCRIPT: the editor, after editorPrelude; SET in it runs the tool
+    // EDIT=SCRIPT: the editor, after tool/editor-prelude.sh; SET in it runs the tool
     // meanwhile. It must see no DROVIK_ variable, not even one the run never used.
     const QString seen = m_files.newPath();
     const QString script = line.environment.take(u"EDIT"_s);
     if (!script.isNull()) {
         const QString set = u"DROVIK_PASSWORD=%1 drovik set %2"_s.arg(
                 QString::fromLatin1(toolPassword), path);
-        const QString editor = m_files.write(QString::fromLatin1(editorPrelude).arg(seen).toUtf8()
-                                             + QString(script).replace(u"SET"_s, set).toUtf8());
+        const QString prelude
+                = QStringLiteral(DROVIK_SOURCE_DIR "/tests/data/tool/editor-prelude.sh");
+        const QString editor
+                = m_files.write(u"#!/bin/sh\nseen='%1'\n. '%2'\n"_s.arg(seen, prelude).toUtf8()
+                                + QString(script).replace(u"SET"_s, set).toUtf8());
         QVERIFY(QFile::setPermissions(editor, QFile::ReadOwner | QFile::ExeOwner));
         line.environment.insert(u"EDITOR"_s, editor);
         line.environment.insert(u"DROVIK_NEW_PASSWORD"_s, u"new-pw"_s);
