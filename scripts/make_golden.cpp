@@ -1,8 +1,8 @@
 // Writes the committed files under tests/data/golden/. Run by hand, once: the
 // files pin the stored format, so they are never regenerated, least of all by
-// the tests. Kept to show how they were made, at commit 17619f6, whose
-// tests/golden_trees.h held the trees that tests/data/golden/contents.txt
-// now lists:
+// the tests. Kept as the record of how they were made; it builds only at
+// commit 17619f6 (git worktree add), whose tests/golden_trees.h held the trees
+// that tests/data/golden/contents.txt now lists:
 /*
     g++ -std=c++17 -fPIC -Itests -Iinclude -Ibuild/include $(pkg-config --cflags Qt5Core) \
         scripts/make_golden.cpp -Lbuild/src -ldrovik $(pkg-config --libs Qt5Core) -ldl \
