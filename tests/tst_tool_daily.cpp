@@ -58,7 +58,13 @@ QStringList printed(const QString &shell, QString line, const QString &file)
     line.replace(QRegularExpression(u"(?<= )F(?= |$)"_s), file);
     const QString scripts = QStringLiteral(DROVIK_SOURCE_DIR "/tools/drovik/completions/");
     const QMap<QString, QStringList> invocations {
-            {u"sh"_s, {u"-c"_s, u"eval \"$1\" 2>&1; echo status=$?"_s, u"sh"_s}},
+            // sh starts from an empty environment, so that exec's child shows only
+            // what the file and the line give, whatever the developer exported.
+            {u"sh"_s,
+             {u"-c"_s,
+              u"exec env -i PATH=\"$PATH\" DROVIK_ANYTHING=x sh -c "
+              u"'eval \"$1\" 2>&1; echo status=$?' sh \"$1\""_s,
+              u"sh"_s}},
             {u"bash"_s,
              {u"-c"_s,
               u"source \"$0\"; COMP_WORDS=($1); [[ $1 == *' ' ]] && COMP_WORDS+=(''); "
